@@ -1,0 +1,55 @@
+# vela_add_library(NAME SOURCES ... PUBLIC_HEADERS ... LINK_PUBLIC ... LINK_PRIVATE ...)
+# A shared library with hidden symbols, whose public headers install flat into include/Vela
+# and whose target joins the exported package as Vela::NAME. The export macro header of
+# the library (for example vlpdf_export.h) is hand-written and listed in PUBLIC_HEADERS;
+# the library is built with <UPPERNAME>_LIBRARY defined so that the macro exports.
+function(vela_add_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC_HEADERS;LINK_PUBLIC;LINK_PRIVATE" ${ARGN})
+  add_library(${name} SHARED ${ARG_SOURCES} ${ARG_PUBLIC_HEADERS})
+  string(TOUPPER ${name} upper)
+  target_compile_definitions(${name} PRIVATE ${upper}_LIBRARY)
+  target_include_directories(${name} PUBLIC
+    $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}>
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/Vela>)
+  target_link_libraries(${name} PUBLIC ${ARG_LINK_PUBLIC} PRIVATE ${ARG_LINK_PRIVATE})
+  set_target_properties(${name} PROPERTIES
+    VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
+    PUBLIC_HEADER "${ARG_PUBLIC_HEADERS}")
+  install(TARGETS ${name} EXPORT VelaTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+    PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Vela)
+endfunction()
+
+# vela_add_test(NAME SOURCES ... LINK ... [RESOURCES ...])
+# One QtTest executable registered with CTest. Tests run offscreen with a private
+# temporary folder per test, so they never touch the user's real folders.
+function(vela_add_test name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LINK;ENVIRONMENT" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE Qt5::Test ${ARG_LINK})
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT}
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;${ARG_ENVIRONMENT}")
+  if(TARGET vela_pdfium)
+    add_dependencies(${name} vela_pdfium)
+  endif()
+endfunction()
+
+# True when every subsystem named in DIR/VELA_NEEDS (one per line) is in this build.
+function(vela_needs_met dir out)
+  set(met TRUE)
+  if(EXISTS ${dir}/VELA_NEEDS)
+    file(STRINGS ${dir}/VELA_NEEDS needs)
+    foreach(need IN LISTS needs)
+      if(NOT need IN_LIST VELA_SUBSYSTEMS)
+        set(met FALSE)
+      endif()
+    endforeach()
+  endif()
+  set(${out} ${met} PARENT_SCOPE)
+endfunction()
