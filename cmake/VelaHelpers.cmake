@@ -40,13 +40,14 @@ function(vela_add_test name)
   endif()
 endfunction()
 
-# True when every subsystem named in DIR/VELA_NEEDS (one per line) is in this build.
+# True when every subsystem named in DIR/VELA_NEEDS (one per line) is in this build and
+# already has its folder.
 function(vela_needs_met dir out)
   set(met TRUE)
   if(EXISTS ${dir}/VELA_NEEDS)
     file(STRINGS ${dir}/VELA_NEEDS needs)
     foreach(need IN LISTS needs)
-      if(NOT need IN_LIST VELA_SUBSYSTEMS)
+      if(NOT need IN_LIST VELA_SUBSYSTEMS OR NOT EXISTS ${PROJECT_SOURCE_DIR}/${need}/CMakeLists.txt)
         set(met FALSE)
       endif()
     endforeach()
