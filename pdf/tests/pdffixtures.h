@@ -1,0 +1,86 @@
+#ifndef VELA_TESTS_PDFFIXTURES_H
+#define VELA_TESTS_PDFFIXTURES_H
+
+// Test documents made on the fly, so that no PDF has to live in the repository.
+
+#include <QByteArray>
+#include <QColor>
+#include <QFile>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QProcess>
+#include <QSizeF>
+#include <QStandardPaths>
+#include <QString>
+#include <QVector>
+
+namespace PdfFixtures {
+
+// QPdfWriter writes whole points; the page that checks truncation is patched to these
+// sizes afterwards, in place and with the same number of bytes.
+inline QSizeF fractionalA4()
+{
+    return QSizeF(595.3, 841.9);
+}
+
+// Pages are filled with an opaque colour except for their top-left quarter, which stays
+// empty so that the transparent background can be seen.
+inline bool writePdf(const QString &path, const QVector<QSizeF> &pages)
+{
+    {
+        QPdfWriter writer(path);
+        writer.setResolution(72);
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+        QPainter painter;
+        for (int i = 0; i < pages.size(); ++i) {
+            QSizeF size = pages.at(i);
+            if (size == fractionalA4())
+                size = QSizeF(595, 842);
+            writer.setPageSize(QPageSize(size, QPageSize::Point, QString(), QPageSize::ExactMatch));
+            if (i == 0) {
+                if (!painter.begin(&writer))
+                    return false;
+            } else {
+                writer.newPage();
+            }
+            const QRectF page(QPointF(0, 0), size);
+            painter.fillRect(page.adjusted(0, size.height() / 2, 0, 0), QColor(20, 60, 200));
+            painter.fillRect(page.adjusted(size.width() / 2, 0, 0, 0), QColor(200, 30, 30));
+            painter.drawText(page.adjusted(10, size.height() / 2 + 10, 0, 0),
+                QStringLiteral("Page %1").arg(i + 1));
+        }
+        painter.end();
+    }
+    if (!pages.contains(fractionalA4()))
+        return true;
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray bytes = file.readAll();
+    const QByteArray rounded("/MediaBox [0 0 595.000000 842.000000]");
+    const QByteArray exact("/MediaBox [0 0 595.300000 841.900000]");
+    if (rounded.size() != exact.size() || !bytes.contains(rounded))
+        return false;
+    bytes.replace(rounded, exact);
+    file.seek(0);
+    return file.write(bytes) == bytes.size();
+}
+
+// An AES-256 encrypted copy that needs a user password to open. Empty when qpdf is missing.
+inline bool writeEncrypted(const QString &source, const QString &target, const QString &password)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("qpdf")).isEmpty())
+        return false;
+    QProcess qpdf;
+    qpdf.start(QStringLiteral("qpdf"),
+        {QStringLiteral("--encrypt"), password, QStringLiteral("owner-secret"),
+            QStringLiteral("256"), QStringLiteral("--"), source, target});
+    return qpdf.waitForFinished(30000) && qpdf.exitStatus() == QProcess::NormalExit
+        && qpdf.exitCode() == 0;
+}
+
+} // namespace PdfFixtures
+
+#endif
