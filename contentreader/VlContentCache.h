@@ -1,0 +1,114 @@
+#ifndef VELA_VLCONTENTCACHE_H
+#define VELA_VLCONTENTCACHE_H
+
+#include "VlContentPage.h"
+
+#include <QDateTime>
+#include <QImage>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QRecursiveMutex>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QThread;
+class tst_VlContentCache;
+class tst_VlContentCacheCorrector;
+
+namespace Vela {
+
+class VlContentCacheCorrector;
+
+// The process-wide store of every image the reader produced, by uri, page and size key.
+//
+// Threads: the cache and its corrector live in the thread that constructed the cache, and the
+// corrector's slots and maintenance calls run there (that thread needs an event loop). The
+// corrector thread only runs an empty event loop whose start and end switch the corrector on
+// and off. Worker threads call insert, setPageCount and contains; the facade's callers call
+// the getters. Lock order: contents lock before total-bytes lock.
+class VlContentCache : public QObject
+{
+    Q_OBJECT
+public:
+    class ImageInfo
+    {
+    public:
+        QString uri;
+        QString hash;
+        int pageCount = 1;
+        QMap<int, std::shared_ptr<VlContentPage>> pages;
+    };
+
+    explicit VlContentCache(QObject *parent);
+    ~VlContentCache() override;
+
+    VlContentCache(const VlContentCache &) = delete;
+    VlContentCache &operator=(const VlContentCache &) = delete;
+
+    // The process-wide instance, created without parent on the first call.
+    static VlContentCache *instance();
+    // The process-wide instance if instance() has made it, else null; never creates it.
+    static VlContentCache *createdInstance();
+
+    // Lower-case hexadecimal SHA-1 of a file, read in 512 KiB chunks; empty when the file is
+    // missing or unreadable. With processEvents the calling thread's events run after each
+    // chunk, which only the cache's own thread may allow (a worker would re-enter itself).
+    static QString fileDigest(const QString &path, bool processEvents);
+
+    void insert(std::shared_ptr<QImage> image, const QString &uri, int pageIndex,
+        const QSize &requestedSize);
+    void setPageCount(const QString &uri, int pageCount);
+    bool contains(const QString &uri, int pageIndex) const;
+    std::shared_ptr<QImage> getImage(const QString &uri, int pageIndex);
+    std::shared_ptr<QImage> getImageLarge(
+        const QString &uri, int pageIndex, const QSize &requestedSize);
+    int getContentPageCount(const QString &uri) const;
+    quint64 getCachedSize() const;
+
+    quint64 getMaximumCacheSize() const;
+    void setMaximumCacheSize(quint64 bytes);
+    int getMaximumImageCount() const;
+    void setMaximumImageCount(int count);
+    int getMinimumImageCount() const;
+    void setMinimumImageCount(int count);
+
+    VlContentCacheCorrector *cacheCorrector() const;
+
+public slots:
+    void getImageCount(int *count);
+    void getTotalBytes(unsigned long long *bytes);
+    void getOldestTime(
+        QDateTime *usedTime, QString *uri, int *pageIndex, QSize *requestedSize, bool *valid);
+    void removeImage(QString uri, int pageIndex, QSize requestSize);
+    void clearAll();
+    void removeUriIfNotMatchHash(QString uri, QString hash);
+    void getUriList(QStringList *list);
+
+signals:
+    void totalBytesChanged(qulonglong total);
+
+private:
+    friend class ::tst_VlContentCache;
+    friend class ::tst_VlContentCacheCorrector;
+
+    // The page that getImage, getImageLarge and contains look at; null when there is none.
+    std::shared_ptr<VlContentPage> resolvedPage(const QString &uri, int pageIndex) const;
+    // Stores a new byte total and announces it when it changed; the caller holds the
+    // contents lock, so that totals are stored in the order of the changes they count.
+    void storeTotalBytes(quint64 total);
+
+    QMap<QString, std::shared_ptr<ImageInfo>> contents;
+    mutable QRecursiveMutex contentsLock;
+    quint64 totalBytes = 0;
+    mutable QRecursiveMutex totalBytesLock;
+    QPointer<QThread> correctorThread;
+    QPointer<VlContentCacheCorrector> corrector;
+};
+
+} // namespace Vela
+
+#endif

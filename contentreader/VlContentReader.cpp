@@ -1,0 +1,213 @@
+#include "VlContentReader.h"
+
+#include "VlContentCache.h"
+#include "VlContentReader_Ctrl.h"
+
+#include <QMutexLocker>
+
+#include <atomic>
+
+namespace Vela {
+
+namespace {
+
+// Set once by quit(). The global pointer is never reset, so from then on the static calls
+// must not reach the reader or the cache, which are deleted soon after.
+std::atomic<bool> quitCalled {false};
+
+VlContentCache *liveCache()
+{
+    return quitCalled.load() ? nullptr : VlContentCache::instance();
+}
+
+} // namespace
+
+VlContentReader::VlContentReader(QObject *parent)
+    : QObject(parent)
+{ }
+
+VlContentReader::~VlContentReader() = default;
+
+VlContentReader *VlContentReader::globalInstance()
+{
+    if (quitCalled.load())
+        return nullptr;
+    static VlContentReader *const instance = new VlContentReader(nullptr);
+    return instance;
+}
+
+void VlContentReader::read(const QString &uri, int pageIndex, const QSize &requestedSize)
+{
+    if (VlContentReader *reader = globalInstance())
+        reader->p_read(uri, pageIndex, requestedSize);
+}
+
+std::shared_ptr<QImage> VlContentReader::getImage(const QString &uri, int pageIndex)
+{
+    VlContentCache *cache = liveCache();
+    return cache ? cache->getImage(uri, pageIndex) : nullptr;
+}
+
+std::shared_ptr<QImage> VlContentReader::getImageLarge(
+    const QString &uri, int pageIndex, const QSize &size)
+{
+    VlContentCache *cache = liveCache();
+    return cache ? cache->getImageLarge(uri, pageIndex, size) : nullptr;
+}
+
+std::shared_ptr<QImage> VlContentReader::getImageExactSize(
+    const QString &uri, int pageIndex, const QSize &size)
+{
+    return getImageLarge(uri, pageIndex, size);
+}
+
+int VlContentReader::getContentPageCount(const QString &uri)
+{
+    VlContentCache *cache = liveCache();
+    return cache ? cache->getContentPageCount(uri) : 0;
+}
+
+void VlContentReader::clearAllCache()
+{
+    if (VlContentCache *cache = liveCache())
+        cache->clearAll();
+}
+
+quint64 VlContentReader::getCachedSize()
+{
+    VlContentCache *cache = liveCache();
+    return cache ? cache->getCachedSize() : 0;
+}
+
+quint64 VlContentReader::getMaximumCacheSize()
+{
+    VlContentCache *cache = liveCache();
+    return cache ? cache->getMaximumCacheSize() : 0;
+}
+
+void VlContentReader::setMaximumCacheSize(quint64 bytes)
+{
+    if (VlContentCache *cache = liveCache())
+        cache->setMaximumCacheSize(bytes);
+}
+
+int VlContentReader::getMaximumImageCount()
+{
+    VlContentCache *cache = liveCache();
+    return cache ? cache->getMaximumImageCount() : 0;
+}
+
+void VlContentReader::setMaximumImageCount(int count)
+{
+    if (VlContentCache *cache = liveCache())
+        cache->setMaximumImageCount(count);
+}
+
+int VlContentReader::getMinimumImageCount()
+{
+    VlContentCache *cache = liveCache();
+    return cache ? cache->getMinimumImageCount() : 0;
+}
+
+void VlContentReader::setMinimumImageCount(int count)
+{
+    if (VlContentCache *cache = liveCache())
+        cache->setMinimumImageCount(count);
+}
+
+void VlContentReader::quit()
+{
+    if (VlContentReader *reader = globalInstance())
+        reader->p_quit();
+}
+
+void VlContentReader::p_read(const QString &uri, int pageIndex, const QSize &requestedSize)
+{
+    QMutexLocker readLocker(&readLock);
+    QMutexLocker mapLocker(&mapLock);
+    if (quitting())
+        return;
+
+    VlContentReader_Ctrl *controller = controllers.value(uri);
+    if (!controller) {
+        controller = new VlContentReader_Ctrl(uri, nullptr);
+        connect(controller, &VlContentReader_Ctrl::readyContent, this,
+            &VlContentReader::on_readyContent);
+        connect(controller, &VlContentReader_Ctrl::failedToRead, this,
+            &VlContentReader::on_failedToRead);
+        connect(controller, &VlContentReader_Ctrl::gotContentPageCount, this,
+            &VlContentReader::on_gotContentPageCount);
+        controllers.insert(uri, controller);
+    }
+    controller->read(pageIndex, requestedSize);
+}
+
+void VlContentReader::p_quit()
+{
+    if (quitting())
+        return;
+    setQuitting(true);
+    quitCalled.store(true);
+
+    // The cache goes only after the last controller has joined its worker, so that no worker
+    // still reading can store into a deleted cache, whichever threads the objects live in.
+    VlContentCache *cache = VlContentCache::createdInstance();
+    QList<VlContentReader_Ctrl *> live;
+    for (VlContentReader_Ctrl *controller : qAsConst(controllers)) {
+        if (controller)
+            live.append(controller);
+    }
+    auto remaining = std::make_shared<std::atomic<int>>(live.size());
+    for (VlContentReader_Ctrl *controller : qAsConst(live)) {
+        if (cache) {
+            connect(controller, &QObject::destroyed, [remaining, cache] {
+                if (remaining->fetch_sub(1) == 1)
+                    cache->deleteLater();
+            });
+        }
+        controller->deleteLater();
+    }
+    if (live.isEmpty() && cache)
+        cache->deleteLater();
+    deleteLater();
+}
+
+bool VlContentReader::quitting() const
+{
+    QMutexLocker quitLocker(&quitLock);
+    return quittingFlag;
+}
+
+void VlContentReader::setQuitting(bool quitting)
+{
+    QMutexLocker quitLocker(&quitLock);
+    quittingFlag = quitting;
+}
+
+void VlContentReader::on_readyContent(const QString &uri, int pageIndex, const QSize &requestedSize)
+{
+    emit readyContent(uri, pageIndex, requestedSize);
+}
+
+void VlContentReader::on_failedToRead(
+    const QString &uri, int pageIndex, const QString &message, const QSize &requestedSize)
+{
+    emit failedToRead(uri, pageIndex, message, requestedSize);
+}
+
+void VlContentReader::on_allFinished(const QString &uri)
+{
+    QMutexLocker mapLocker(&mapLock);
+    if (!controllers.contains(uri))
+        return;
+    VlContentReader_Ctrl *controller = controllers.take(uri);
+    if (controller)
+        controller->deleteLater();
+}
+
+void VlContentReader::on_gotContentPageCount(const QString &uri, int pageCount)
+{
+    emit gotContentPageCount(uri, pageCount);
+}
+
+} // namespace Vela

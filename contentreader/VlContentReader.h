@@ -1,0 +1,92 @@
+#ifndef VELA_VLCONTENTREADER_H
+#define VELA_VLCONTENTREADER_H
+
+#include "vlcontentreader_export.h"
+
+#include <QImage>
+#include <QMap>
+#include <QObject>
+#include <QRecursiveMutex>
+#include <QSize>
+#include <QString>
+
+#include <memory>
+
+namespace Vela {
+
+class VlContentReader_Ctrl;
+
+// Reads content files (still images, pages of PDF documents) in the background into the
+// process-wide image cache. Every operation is static and acts on one global instance.
+//
+// Threads: read() may be called from any thread that runs an event loop; the controller made
+// for a new uri lives in the calling thread and its worker in a thread of its own. The signals
+// are emitted in the thread of the global instance (the thread of the first call that made it).
+// quit() ends everything; afterwards every call is a harmless no-op.
+class VLCONTENTREADER_EXPORT VlContentReader : public QObject
+{
+    Q_OBJECT
+public:
+    ~VlContentReader() override;
+
+    VlContentReader(const VlContentReader &) = delete;
+    VlContentReader &operator=(const VlContentReader &) = delete;
+
+    // Reads the content at its natural size; the answer is readyContent or failedToRead.
+    // A still image is always page 0; for a document -1 is the last page.
+    static void read(const QString &uri, int pageIndex = 0, const QSize &requestedSize = QSize());
+    // The cached natural-size image of (uri, page); empty when there is none.
+    static std::shared_ptr<QImage> getImage(const QString &uri, int pageIndex = 0);
+    // The first cached image of (uri, page) at least as large as size; empty when none is.
+    static std::shared_ptr<QImage> getImageLarge(
+        const QString &uri, int pageIndex, const QSize &size);
+    // The same lookup as getImageLarge.
+    static std::shared_ptr<QImage> getImageExactSize(
+        const QString &uri, int pageIndex, const QSize &size);
+    static int getContentPageCount(const QString &uri);
+    static void clearAllCache();
+    static quint64 getCachedSize();
+    static quint64 getMaximumCacheSize();
+    static void setMaximumCacheSize(quint64 bytes);
+    static int getMaximumImageCount();
+    static void setMaximumImageCount(int count);
+    static int getMinimumImageCount();
+    static void setMinimumImageCount(int count);
+    // The global instance, made on the first call; null once quit() has been called.
+    static VlContentReader *globalInstance();
+    // Schedules the deletion of every controller, of the cache and of the reader. Stop
+    // issuing reads first; the reader cannot be started again within the process.
+    static void quit();
+
+signals:
+    void readyContent(const QString &uri, int pageIndex = 0, const QSize &requestedSize = QSize());
+    void failedToRead(const QString &uri, int pageIndex, const QString &message,
+        const QSize &requestedSize = QSize());
+    void gotContentPageCount(const QString &uri, int pageCount);
+
+private slots:
+    void on_readyContent(
+        const QString &uri, int pageIndex = 0, const QSize &requestedSize = QSize());
+    void on_failedToRead(const QString &uri, int pageIndex, const QString &message,
+        const QSize &requestedSize = QSize());
+    void on_allFinished(const QString &uri);
+    void on_gotContentPageCount(const QString &uri, int pageCount);
+
+private:
+    explicit VlContentReader(QObject *parent = nullptr);
+
+    void p_read(const QString &uri, int pageIndex, const QSize &requestedSize);
+    void p_quit();
+    bool quitting() const;
+    void setQuitting(bool quitting);
+
+    QRecursiveMutex readLock;
+    mutable QRecursiveMutex quitLock;
+    bool quittingFlag = false;
+    QMap<QString, VlContentReader_Ctrl *> controllers;
+    QRecursiveMutex mapLock;
+};
+
+} // namespace Vela
+
+#endif

@@ -1,0 +1,82 @@
+#ifndef VELA_VLCONTENTREADER_THR_H
+#define VELA_VLCONTENTREADER_THR_H
+
+#include <QFileInfo>
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QRecursiveMutex>
+#include <QSize>
+#include <QString>
+
+namespace Vela {
+
+class VlContentCache;
+
+// The worker of one content uri. It lives in its controller's thread; every slot and the
+// handler of its own finished signal run there, one read step at a time. Results leave by
+// signals, which the controller receives queued in its own thread.
+class VlContentReader_Thr : public QObject
+{
+    Q_OBJECT
+public:
+    VlContentReader_Thr(const QString &uri, QObject *parent);
+    ~VlContentReader_Thr() override;
+
+    VlContentReader_Thr(const VlContentReader_Thr &) = delete;
+    VlContentReader_Thr &operator=(const VlContentReader_Thr &) = delete;
+
+    // The most bytes a still image may decode to: 256 MiB, or the cache's byte limit when
+    // that is larger.
+    static quint64 decodeLimit(quint64 maximumCacheSize);
+    // True when an image declaring this size would decode to more than limit bytes. An
+    // unknown size (invalid) is left to the decoder.
+    static bool exceedsDecodeLimit(const QSize &declaredSize, QImage::Format format, quint64 limit);
+
+signals:
+    void readyContent(const QString &uri, int pageIndex, const QSize &requestedSize);
+    void failedToRead(
+        const QString &uri, int pageIndex, const QString &message, const QSize &requestedSize);
+    void aborted(const QString &uri, int pageIndex, const QSize &requestedSize);
+    void finished(const QString &uri, int pageIndex, const QSize &requestedSize);
+    void allFinished();
+    void gotContentPageCount(const QString &uri, int pageCount);
+
+public slots:
+    void read(int pageIndex = 0, const QSize &size = QSize());
+    void abort();
+
+private slots:
+    void readNext();
+
+private:
+    struct RequestItem
+    {
+        int pageIndex;
+        QSize size;
+    };
+
+    void readContent(int pageIndex, const QSize &size);
+    bool readImage(const QFileInfo &file, const QSize &size);
+    bool readPdf(const QFileInfo &file, int pageIndex, const QString &uri, const QSize &size);
+    void setLastError(const QString &message);
+    bool isAborted() const;
+    void onFinished();
+
+    QString uri;
+    QString lastError;
+    mutable QRecursiveMutex errorLock;
+    VlContentCache *cache;
+    mutable QRecursiveMutex abortLock;
+    bool abortedFlag = false;
+    QRecursiveMutex readLock;
+    QList<RequestItem> requestQueue;
+    QRecursiveMutex queueLock;
+    QRecursiveMutex requestLock;
+    // Set while a read step runs; touched only in the worker's thread.
+    bool inReadStep = false;
+};
+
+} // namespace Vela
+
+#endif
