@@ -64,8 +64,8 @@ VlEditorStartMenu::~VlEditorStartMenu()
 
 void VlEditorStartMenu::exec()
 {
-    if (m_mainWindow)
-        m_mainWindow->setCentralWidget(this);
+    if (auto *mainWindow = qobject_cast<QMainWindow *>(m_mainWindow.data()))
+        mainWindow->setCentralWidget(this);
     show();
 }
 

@@ -9,7 +9,6 @@
 #include <QString>
 #include <QWidget>
 
-class QMainWindow;
 class QSvgRenderer;
 class tst_VlEditorStartMenu;
 
@@ -78,9 +77,10 @@ private:
     static void removeDisplayAttributeFromElement(QString *svg, const QString &id);
     static void setNoneToDisplayAttributeOfEditionId(QString *svg);
 
-    // Guarded: a host may destroy its main window without ever calling exec(), and the
-    // menu must not touch it afterwards.
-    QPointer<QMainWindow> m_mainWindow;
+    // The QMainWindow given as parent. Guarded, because a host may destroy that window
+    // without ever calling exec(); held as a plain QObject, because after exec() the window
+    // destroys the menu from its own destructor, when it is no longer a QMainWindow.
+    QPointer<QObject> m_mainWindow;
     QSvgRenderer *m_svgRenderer = nullptr;
     QString *m_svgData = nullptr;
     QString m_editionText;
