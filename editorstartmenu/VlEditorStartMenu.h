@@ -3,7 +3,7 @@
 
 #include "vleditorstartmenu_export.h"
 
-#include <VlWidgetContainer.h>
+#include "VlWidgetContainer.h"
 
 #include <QPointer>
 #include <QString>
