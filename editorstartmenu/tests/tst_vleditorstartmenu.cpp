@@ -145,6 +145,8 @@ void tst_VlEditorStartMenu::freshButtonsKeepInitialLimits()
         QCOMPARE(button->maximumHeight(), 48);
         QVERIFY(button->styleSheet().contains(QLatin1String("font-size: 11pt;")));
         QVERIFY(button->styleSheet().contains(QLatin1String("font-weight: bold;")));
+        // A family name outside Latin-1 must survive the trip through the compiler.
+        QVERIFY(button->styleSheet().contains(QString::fromUtf16(u"'\u30E1\u30A4\u30EA\u30AA',")));
         QVERIFY(button->styleSheet().contains(QLatin1String("}QPushButton::hover {")));
         QVERIFY(button->styleSheet().contains(QLatin1String("}QPushButton::pressed {")));
     }
