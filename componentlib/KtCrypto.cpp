@@ -8,8 +8,11 @@
 #include <botan/pipe.h>
 #include <botan/symkey.h>
 
+#include <array>
+#include <climits>
 #include <exception>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 namespace Kito {
@@ -25,42 +28,161 @@ const QString KtCrypto::ENC_IV_STORED = QStringLiteral("vB1kFs7dPe4yGq8m");
 namespace {
 
 const char cipherName[] = "AES-128/CBC/PKCS7";
-// Hexadecimal digits of 16 bytes, the key and block size of AES-128.
-const int materialDigits = 32;
+// The key and block size of AES-128.
+const int materialBytes = 16;
 
 void logFailure(const char *message)
 {
     qDebug().noquote() << "KtCrypto:" << message;
 }
 
-// QString::fromUtf8(QByteArray) stops at the first zero byte; a plain text may hold one.
-QString fromUtf8(const QByteArray &bytes)
+// The UTF-8 bytes of the text, cut after 16 or filled up with zero bytes: the same bytes as
+// toHexString(text, 32) read back, without the detour through hexadecimal text.
+Botan::OctetString keyMaterial(const QString &text)
 {
-    return QString::fromUtf8(bytes.constData(), bytes.size());
+    QByteArray bytes = text.toUtf8().left(materialBytes);
+    bytes.append(materialBytes - bytes.size(), '\0');
+    return Botan::OctetString(
+        reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(materialBytes));
 }
 
-bool isUtf8(const QByteArray &bytes)
+// One message through the cipher and the Base64 codec; readOutput(pipe) takes the result.
+// False, after one debug line, when Botan refuses the input (bad padding, a partial block,
+// invalid Base64) or readOutput throws.
+template<typename ReadOutput>
+bool runPipe(const QString &key, const QString &initializeVector, const char *data, size_t size,
+    Botan::Cipher_Dir direction, ReadOutput &&readOutput)
 {
-    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
-    QTextCodec::codecForMib(106)->toUnicode(bytes.constData(), bytes.size(), &state);
-    return state.invalidChars == 0 && state.remainingChars == 0;
-}
+    try {
+        const Botan::SymmetricKey cipherKey = keyMaterial(key);
+        const Botan::InitializationVector iv = keyMaterial(initializeVector);
 
-// The hexadecimal digits of a text without its whitespace (line breaks of a stored value).
-// False when anything else is left or the digits do not pair up: such text was damaged, and
-// decoding it anyway could shift every following byte by half.
-bool hexDigits(const QString &hexText, QByteArray &digits)
-{
-    digits.reserve(hexText.size());
-    for (const QChar c : hexText) {
-        if (c.isSpace())
-            continue;
-        const ushort u = c.unicode();
-        if (!((u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F')))
-            return false;
-        digits.append(char(u));
+        // Both filters exist before the pipe takes them, so a throwing factory leaks nothing.
+        std::unique_ptr<Botan::Filter> first;
+        std::unique_ptr<Botan::Filter> second;
+        if (direction == Botan::ENCRYPTION) {
+            first.reset(Botan::get_cipher(cipherName, cipherKey, iv, Botan::ENCRYPTION));
+            second = std::make_unique<Botan::Base64_Encoder>(false, 72, false);
+        } else {
+            first = std::make_unique<Botan::Base64_Decoder>(Botan::NONE);
+            second.reset(Botan::get_cipher(cipherName, cipherKey, iv, Botan::DECRYPTION));
+        }
+        Botan::Pipe pipe {first.release(), second.release()};
+        pipe.process_msg(reinterpret_cast<const uint8_t *>(data), size);
+        readOutput(pipe);
+        return true;
+    } catch (const std::exception &e) {
+        logFailure(e.what());
+    } catch (...) {
+        logFailure("unknown failure");
     }
-    return digits.size() % 2 == 0;
+    return false;
+}
+
+// The decrypted bytes as text. Wrong-key or damaged data that happens to end in valid
+// padding decrypts to noise; what encryptString made is always UTF-8, so anything else is
+// refused. Like QString::fromUtf8, a leading byte order mark is dropped.
+QString plainText(const std::string &bytes)
+{
+    if (bytes.size() > size_t(INT_MAX)) {
+        logFailure("decrypted text is too long");
+        return QString();
+    }
+    QTextCodec::ConverterState state;
+    QString text = QTextCodec::codecForMib(106)->toUnicode(bytes.data(), int(bytes.size()), &state);
+    if (state.invalidChars != 0 || state.remainingChars != 0) {
+        logFailure("decrypted data is not UTF-8 text");
+        return QString();
+    }
+    return text;
+}
+
+// A table, because this runs once per character of long texts.
+constexpr std::array<signed char, 128> hexValues = [] {
+    std::array<signed char, 128> values {};
+    for (size_t i = 0; i < values.size(); ++i)
+        values[i] = -1;
+    for (int i = 0; i < 10; ++i)
+        values[size_t('0' + i)] = char(i);
+    for (int i = 0; i < 6; ++i) {
+        values[size_t('a' + i)] = char(10 + i);
+        values[size_t('A' + i)] = char(10 + i);
+    }
+    return values;
+}();
+
+inline int hexValue(ushort u)
+{
+    return u < hexValues.size() ? hexValues[u] : -1;
+}
+
+// The bytes of a hexadecimal text, skipping whitespace (line breaks of a stored value).
+// False when anything else is found or the digits do not pair up: such text was damaged,
+// and decoding it anyway could shift every following byte by half.
+bool hexToBytes(const QString &hexText, std::string &bytes)
+{
+    bytes.resize(size_t(hexText.size() / 2));
+    char *const begin = &bytes[0];
+    char *out = begin;
+    const QChar *in = hexText.constData();
+    const QChar *const end = in + hexText.size();
+    int high = -1;
+    while (in != end) {
+        // Unbroken pairs of digits, the whole text in the usual case.
+        while (high < 0 && end - in >= 2) {
+            const int first = hexValue(in[0].unicode());
+            const int second = hexValue(in[1].unicode());
+            if ((first | second) < 0)
+                break;
+            *out++ = char(first << 4 | second);
+            in += 2;
+        }
+        if (in == end)
+            break;
+        const int value = hexValue(in->unicode());
+        if (value >= 0) {
+            if (high < 0) {
+                high = value;
+            } else {
+                *out++ = char(high << 4 | value);
+                high = -1;
+            }
+        } else if (!in->isSpace()) {
+            return false;
+        }
+        ++in;
+    }
+    bytes.resize(size_t(out - begin));
+    return high < 0;
+}
+
+// The pipe's output written straight into hexadecimal text, without a copy in between.
+QString readAsLowerHex(Botan::Pipe &pipe)
+{
+    const size_t size = pipe.remaining();
+    if (size > size_t(INT_MAX / 2))
+        throw std::length_error("encrypted text is too long");
+    static const char digits[] = "0123456789abcdef";
+    QString hex(int(size) * 2, Qt::Uninitialized);
+    QChar *out = hex.data();
+    uint8_t chunk[4096];
+    size_t total = 0;
+    while (const size_t got = pipe.read(chunk, sizeof chunk)) {
+        total += got;
+        if (total > size)
+            throw std::length_error("cipher output grew while it was read");
+        for (size_t i = 0; i < got; ++i) {
+            *out++ = QLatin1Char(digits[chunk[i] >> 4]);
+            *out++ = QLatin1Char(digits[chunk[i] & 0x0f]);
+        }
+    }
+    hex.truncate(int(total) * 2);
+    return hex;
+}
+
+std::string readAll(Botan::Pipe &pipe)
+{
+    return pipe.read_all_as_string();
 }
 
 } // namespace
@@ -90,67 +212,55 @@ QString KtCrypto::toHexString(QString text, int width)
     return hex.leftJustified(width, QLatin1Char('0'), true);
 }
 
-QByteArray KtCrypto::crypt(const QByteArray &input, Botan::Cipher_Dir direction) const
-{
-    if (input.isEmpty())
-        return QByteArray();
-    try {
-        const Botan::SymmetricKey cipherKey(toHexString(key, materialDigits).toStdString());
-        const Botan::InitializationVector iv(
-            toHexString(initializeVector, materialDigits).toStdString());
-
-        // Both filters exist before the pipe takes them, so a throwing factory leaks nothing.
-        std::unique_ptr<Botan::Filter> first;
-        std::unique_ptr<Botan::Filter> second;
-        if (direction == Botan::ENCRYPTION) {
-            first.reset(Botan::get_cipher(cipherName, cipherKey, iv, Botan::ENCRYPTION));
-            second = std::make_unique<Botan::Base64_Encoder>(false, 72, false);
-        } else {
-            first = std::make_unique<Botan::Base64_Decoder>(Botan::NONE);
-            second.reset(Botan::get_cipher(cipherName, cipherKey, iv, Botan::DECRYPTION));
-        }
-        Botan::Pipe pipe {first.release(), second.release()};
-        pipe.process_msg(reinterpret_cast<const uint8_t *>(input.constData()), input.size());
-        const std::string output = pipe.read_all_as_string();
-
-        const QByteArray result(output.data(), int(output.size()));
-        // Wrong-key or damaged data that happens to end in valid padding decrypts to noise;
-        // what encryptString made is always UTF-8, so anything else is refused.
-        if (direction != Botan::ENCRYPTION && !isUtf8(result)) {
-            logFailure("decrypted data is not UTF-8 text");
-            return QByteArray();
-        }
-        return result;
-    } catch (const std::exception &e) {
-        logFailure(e.what());
-    } catch (...) {
-        logFailure("unknown failure");
-    }
-    return QByteArray();
-}
-
 QString KtCrypto::cryptString(QString text, Botan::Cipher_Dir direction)
 {
     if (text.isEmpty())
         return QString();
-    return fromUtf8(crypt(text.toUtf8(), direction));
+    const QByteArray input = text.toUtf8();
+    std::string output;
+    if (!runPipe(key, initializeVector, input.constData(), size_t(input.size()), direction,
+            [&](Botan::Pipe &pipe) { output = readAll(pipe); }))
+        return QString();
+    if (direction != Botan::ENCRYPTION)
+        return plainText(output);
+    if (output.size() > size_t(INT_MAX)) {
+        logFailure("encrypted text is too long");
+        return QString();
+    }
+    return QString::fromLatin1(output.data(), int(output.size())); // Base64 is ASCII
 }
 
+// encryptString and decryptString do the work of cryptString plus the hexadecimal layer
+// without a QString in between: on long texts those extra copies would cost nearly as much
+// as the cipher itself.
 QString KtCrypto::encryptString(QString text)
 {
-    return QString::fromLatin1(crypt(text.toUtf8(), Botan::ENCRYPTION).toHex());
+    if (text.isEmpty())
+        return QString();
+    const QByteArray input = text.toUtf8();
+    QString hex;
+    if (!runPipe(key, initializeVector, input.constData(), size_t(input.size()), Botan::ENCRYPTION,
+            [&](Botan::Pipe &pipe) { hex = readAsLowerHex(pipe); }))
+        return QString();
+    return hex;
 }
 
 QString KtCrypto::decryptString(QString hexText)
 {
     if (hexText.isEmpty())
         return QString();
-    QByteArray digits;
-    if (!hexDigits(hexText, digits)) {
+    std::string base64;
+    if (!hexToBytes(hexText, base64)) {
         logFailure("input is not an even number of hexadecimal digits");
         return QString();
     }
-    return fromUtf8(crypt(QByteArray::fromHex(digits), Botan::DECRYPTION));
+    if (base64.empty()) // whitespace only
+        return QString();
+    std::string plain;
+    if (!runPipe(key, initializeVector, base64.data(), base64.size(), Botan::DECRYPTION,
+            [&](Botan::Pipe &pipe) { plain = readAll(pipe); }))
+        return QString();
+    return plainText(plain);
 }
 
 } // namespace Kito

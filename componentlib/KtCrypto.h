@@ -54,8 +54,6 @@ public:
     static QString toHexString(QString text, int width);
 
 private:
-    QByteArray crypt(const QByteArray &input, Botan::Cipher_Dir direction) const;
-
     QString key;
     QString initializeVector;
 };
