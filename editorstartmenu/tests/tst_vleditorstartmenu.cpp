@@ -89,6 +89,7 @@ private slots:
     void editionTextShowsOnlyItsLabel_data();
     void editionTextShowsOnlyItsLabel();
     void laterEditionReplacesEarlierOne();
+    void rendererGetsNonAsciiTextIntact();
     void editionLabelIsDrawn_data();
     void editionLabelIsDrawn();
 
@@ -522,6 +523,22 @@ void tst_VlEditorStartMenu::laterEditionReplacesEarlierOne()
     QVERIFY(text.contains(QLatin1String("<g id=\"ProfessionalEdition\" display=\"none\">")));
     QVERIFY(text.contains(QLatin1String("<g id=\"MultiChannelEdition\" display=\"none\">")));
     QCOMPARE(text.count(QLatin1String("display=\"none\"")), 2);
+}
+
+void tst_VlEditorStartMenu::rendererGetsNonAsciiTextIntact()
+{
+    // A drawing saved with a non-ASCII name or text must reach the parser as UTF-8: through
+    // Latin-1, U+00E9 breaks the document and U+65E5 turns into '?'.
+    VlEditorStartMenu menu;
+    const QString latin = QString::fromUtf16(u"caf\u00E9");
+    const QString cjk = QString::fromUtf16(u"\u65E5\u672C");
+    menu.m_svgData->replace(QLatin1String("<g id=\"curve\">"),
+        QStringLiteral("<g id=\"%1\"/><g id=\"%2\"/><g id=\"curve\">").arg(latin, cjk));
+    menu.setEditionText(QStringLiteral("Standard"));
+    QVERIFY(menu.m_svgRenderer->isValid());
+    QVERIFY(menu.m_svgRenderer->elementExists(latin));
+    QVERIFY(menu.m_svgRenderer->elementExists(cjk));
+    QVERIFY(menu.m_svgRenderer->elementExists(QStringLiteral("StandardEdition")));
 }
 
 void tst_VlEditorStartMenu::editionLabelIsDrawn_data()
