@@ -65,6 +65,7 @@ private slots:
     void killsTargetIgnoringTerminationAfterSecondDuration();
     void removesRecycledPidFileAndSparesProcess();
     void removesDeadPidFile();
+    void leavesProcessWithFutureStampAlone();
     void leavesOwnAndForeignNamesUntouched();
 
 private:
@@ -558,6 +559,25 @@ void tst_VlProcessMonitor::removesDeadPidFile()
         countLines(*monitor, QStringLiteral("Process %1 (registered").arg(beyond), Qt::yellow), 1);
     QCOMPARE(logLines(*monitor).last().text, NO_TARGET);
     QCOMPARE(logLines(*monitor).size(), 3);
+}
+
+void tst_VlProcessMonitor::leavesProcessWithFutureStampAlone()
+{
+    REQUIRE_LINUX_PROCESSES();
+    ChildProcess child;
+    QVERIFY(child.start(QStringLiteral("sleep"), {QStringLiteral("60")}));
+    const QString name = QString::number(child.pid);
+    const QString path = writePidFile(name, nowStamp(3600 * 1000).toLatin1());
+
+    auto monitor = stoppedMonitor();
+    monitor->scanPidDirectory();
+    QVERIFY(QFile::exists(path));
+    QCOMPARE(
+        countLines(*monitor,
+            QStringLiteral("Process %1 has a registration time in the future").arg(name), Qt::red),
+        1);
+    QCOMPARE(countLines(*monitor, NO_TARGET, Qt::green), 0);
+    QVERIFY(!child.process.waitForFinished(300));
 }
 
 void tst_VlProcessMonitor::leavesOwnAndForeignNamesUntouched()

@@ -105,9 +105,10 @@ void tst_VlProcessMonitor_Process::reapedChildIsGone()
 void tst_VlProcessMonitor_Process::zombieIsGone()
 {
     // The shell starts a short child and replaces itself with a sleep that never reaps it,
-    // leaving that child a zombie until the sleep ends.
+    // leaving that child a zombie until the sleep ends. The child outlives the exec, since
+    // the shell reaps a child that is already gone before then.
     ChildProcess parent;
-    QVERIFY(parent.startShell(QStringLiteral("true & echo $!; exec sleep 60"), true));
+    QVERIFY(parent.startShell(QStringLiteral("sleep 0.5 & echo $!; exec sleep 60"), true));
     bool ok = false;
     const qint64 zombie = parent.process.readLine().trimmed().toLongLong(&ok);
     QVERIFY(ok);
