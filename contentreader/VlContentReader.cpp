@@ -151,25 +151,31 @@ void VlContentReader::p_quit()
 
     // The cache goes only after the last controller has joined its worker, so that no worker
     // still reading can store into a deleted cache, whichever threads the objects live in.
+    // The reader goes last: a host that waits for its destroyed signal then knows that
+    // everything of the reader is gone (when all live in one thread).
     VlContentCache *cache = VlContentCache::createdInstance();
     QList<VlContentReader_Ctrl *> live;
     for (VlContentReader_Ctrl *controller : qAsConst(controllers)) {
         if (controller)
             live.append(controller);
     }
+    if (live.isEmpty()) {
+        if (cache)
+            cache->deleteLater();
+        deleteLater();
+        return;
+    }
     auto remaining = std::make_shared<std::atomic<int>>(live.size());
     for (VlContentReader_Ctrl *controller : qAsConst(live)) {
-        if (cache) {
-            connect(controller, &QObject::destroyed, [remaining, cache] {
-                if (remaining->fetch_sub(1) == 1)
-                    cache->deleteLater();
-            });
-        }
+        connect(controller, &QObject::destroyed, [remaining, cache, this] {
+            if (remaining->fetch_sub(1) != 1)
+                return;
+            if (cache)
+                cache->deleteLater();
+            deleteLater();
+        });
         controller->deleteLater();
     }
-    if (live.isEmpty() && cache)
-        cache->deleteLater();
-    deleteLater();
 }
 
 bool VlContentReader::quitting() const

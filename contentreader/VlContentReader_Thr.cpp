@@ -5,10 +5,12 @@
 #include <MediaType.h>
 #include <VlExtension.h>
 
+#include <QFile>
 #include <QImageReader>
 #include <QMutexLocker>
 #include <QPixelFormat>
 #include <QTimer>
+#include <QtEndian>
 
 #include <memory>
 
@@ -17,6 +19,20 @@ namespace Vela {
 namespace {
 
 constexpr quint64 minimumDecodeLimit = 256ull * 1024 * 1024;
+
+// The logical screen of a GIF file, which its decoder allocates whole while the reader's
+// size() reports only the first frame; QSize() for anything else.
+QSize gifScreenSize(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QSize();
+    const QByteArray header = file.read(10);
+    if (header.size() < 10 || !header.startsWith("GIF"))
+        return QSize();
+    return QSize(qFromLittleEndian<quint16>(header.constData() + 6),
+        qFromLittleEndian<quint16>(header.constData() + 8));
+}
 
 class ReadStepScope
 {
@@ -194,8 +210,11 @@ bool VlContentReader_Thr::readImage(const QFileInfo &file, const QSize &size)
 
     // A small file may declare enormous dimensions; the decoder would try to allocate them
     // all. The header is read first and such an image refused before anything is decoded.
+    QSize declared = reader.size();
+    if (reader.format() == "gif")
+        declared = declared.expandedTo(gifScreenSize(file.absoluteFilePath()));
     const quint64 limit = decodeLimit(cache->getMaximumCacheSize());
-    if (exceedsDecodeLimit(reader.size(), reader.imageFormat(), limit)) {
+    if (exceedsDecodeLimit(declared, reader.imageFormat(), limit)) {
         setLastError(tr("An error occured while reading the image file."));
         return false;
     }

@@ -1,0 +1,333 @@
+#include "VlContentCache.h"
+#include "VlContentReader_Ctrl.h"
+#include "VlContentReader_Thr.h"
+#include "testcontent.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+using namespace Vela;
+
+namespace {
+
+// Everything a controller or worker reports, in arrival order, as short lines.
+class Journal : public QObject
+{
+public:
+    template<class Source> explicit Journal(Source *source)
+    {
+        connect(source, &Source::readyContent, this,
+            [this](const QString &, int page, const QSize &size) {
+                lines << QStringLiteral("ready %1 %2").arg(page).arg(sizeText(size));
+            });
+        connect(source, &Source::failedToRead, this,
+            [this](const QString &, int page, const QString &message, const QSize &size) {
+                lines << QStringLiteral("failed %1 %2 %3").arg(page).arg(sizeText(size), message);
+            });
+        connect(source, &Source::aborted, this,
+            [this](const QString &, int page) { lines << QStringLiteral("aborted %1").arg(page); });
+        connect(source, &Source::finished, this, [this](const QString &, int page) {
+            lines << QStringLiteral("finished %1").arg(page);
+        });
+        connect(source, &Source::allFinished, this, [this] { lines << QStringLiteral("all"); });
+    }
+
+    int count(const QString &prefix) const
+    {
+        int n = 0;
+        for (const QString &line : lines)
+            n += line.startsWith(prefix) ? 1 : 0;
+        return n;
+    }
+    QStringList results() const
+    {
+        QStringList out;
+        for (const QString &line : lines) {
+            if (line != QLatin1String("all"))
+                out << line;
+        }
+        return out;
+    }
+
+    QStringList lines;
+
+private:
+    static QString sizeText(const QSize &size)
+    {
+        return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+    }
+};
+
+} // namespace
+
+class tst_VlContentReader_Thr : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+
+    void failureMessages_data();
+    void failureMessages();
+    void queuedRequestsRunInOrder();
+    void readsBeforeThreadRunsAreDeliveredOnce();
+    void cachedPageAnsweredWithoutTheFile();
+    void imageStoredUnderPageZeroAtNaturalSize();
+    void readStepsNeverNest();
+    void hugeImageRefusedBeforeDecoding_data();
+    void hugeImageRefusedBeforeDecoding();
+    void decodeLimit_data();
+    void decodeLimit();
+
+private:
+    QString path(const QString &name) const { return dir.filePath(name); }
+
+    QTemporaryDir dir;
+};
+
+void tst_VlContentReader_Thr::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    // The process-wide cache belongs to this thread, as it would to a host's GUI thread.
+    QVERIFY(VlContentCache::instance());
+    VlContentCache::instance()->setMaximumImageCount(0);
+
+    QVERIFY(TestContent::pattern(QSize(64, 48)).save(path("small.png")));
+    QVERIFY(TestContent::writeFile(path("notes.txt"), "plain text"));
+    QVERIFY(TestContent::writeFile(path("garbage.png"), "this is not a picture at all"));
+    QVERIFY(TestContent::writeFile(path("empty.jpg"), QByteArray()));
+    QVERIFY(TestContent::writeFile(
+        path("huge-dimensions.png"), TestContent::pngDeclaring(100000, 100000)));
+    QVERIFY(
+        TestContent::writeFile(path("too-many-pixels.png"), TestContent::pngDeclaring(9000, 9000)));
+}
+
+void tst_VlContentReader_Thr::init()
+{
+    VlContentCache::instance()->clearAll();
+}
+
+void tst_VlContentReader_Thr::cleanupTestCase()
+{
+    delete VlContentCache::instance();
+}
+
+void tst_VlContentReader_Thr::failureMessages_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QString>("message");
+
+    const QString unreadable = "An error occured while reading the image file.";
+    QTest::newRow("page below -1") << "small.png" << -2 << "pageIndex must be -1 or grater.";
+    QTest::newRow("missing file") << "nothing.png" << 0 << "The file does not exist.";
+    QTest::newRow("missing file, unsupported suffix")
+        << "nothing.xyz" << 0 << "The file does not exist.";
+    QTest::newRow("unsupported type") << "notes.txt" << 0 << "The content type is unsupported.";
+    QTest::newRow("image suffix, no image") << "garbage.png" << 0 << unreadable;
+    QTest::newRow("empty image file") << "empty.jpg" << 1 << unreadable;
+    QTest::newRow("declares 100000x100000") << "huge-dimensions.png" << 0 << unreadable;
+    QTest::newRow("declares 9000x9000") << "too-many-pixels.png" << 0 << unreadable;
+}
+
+void tst_VlContentReader_Thr::failureMessages()
+{
+    QFETCH(QString, file);
+    QFETCH(int, page);
+    QFETCH(QString, message);
+
+    VlContentReader_Ctrl controller(path(file), nullptr);
+    Journal journal(&controller);
+    controller.read(page, QSize(320, 200));
+    QTRY_VERIFY(journal.lines.contains("all"));
+    QCOMPARE(journal.results(),
+        QStringList({QStringLiteral("failed %1 -1x-1 %2").arg(page).arg(message),
+            QStringLiteral("finished %1").arg(page)}));
+    QCOMPARE(VlContentCache::instance()->getCachedSize(), 0ull);
+    QCOMPARE(VlContentCache::instance()->getContentPageCount(path(file)), 0);
+}
+
+void tst_VlContentReader_Thr::queuedRequestsRunInOrder()
+{
+    VlContentReader_Ctrl controller(path("small.png"), nullptr);
+    Journal journal(&controller);
+    // Once the thread runs, requests reach the worker in call order.
+    controller.read(0, QSize());
+    QTRY_VERIFY(journal.lines.contains("all"));
+    journal.lines.clear();
+
+    controller.read(4, QSize());
+    controller.read(-2, QSize(800, 600));
+    controller.read(-1, QSize(800, 600));
+    QTRY_VERIFY(journal.lines.contains("all"));
+    const QStringList expected {"ready 4 -1x-1", "finished 4",
+        "failed -2 -1x-1 pageIndex must be -1 or grater.", "finished -2", "ready -1 -1x-1",
+        "finished -1"};
+    QCOMPARE(journal.lines.mid(0, 6), expected);
+    QCOMPARE(journal.lines.value(6), QString("all"));
+}
+
+void tst_VlContentReader_Thr::readsBeforeThreadRunsAreDeliveredOnce()
+{
+    VlContentReader_Ctrl controller(path("small.png"), nullptr);
+    Journal journal(&controller);
+    for (int page = 0; page < 10; ++page)
+        controller.read(page, QSize());
+    QTRY_COMPARE(journal.count("finished"), 10);
+
+    QStringList ready;
+    for (const QString &line : journal.lines) {
+        if (line.startsWith("ready"))
+            ready << line;
+    }
+    ready.sort();
+    QStringList expected;
+    for (int page = 0; page < 10; ++page)
+        expected << QStringLiteral("ready %1 -1x-1").arg(page);
+    expected.sort();
+    QCOMPARE(ready, expected);
+    QTRY_VERIFY(journal.lines.last() == "all");
+}
+
+void tst_VlContentReader_Thr::cachedPageAnsweredWithoutTheFile()
+{
+    const QString file = path("vanishing.png");
+    QVERIFY(TestContent::pattern(QSize(20, 10)).save(file));
+    VlContentReader_Ctrl controller(file, nullptr);
+    Journal journal(&controller);
+    controller.read(0, QSize());
+    QTRY_COMPARE(journal.count("finished"), 1);
+
+    QVERIFY(QFile::remove(file));
+    controller.read(7, QSize());
+    QTRY_COMPARE(journal.count("finished"), 2);
+    QCOMPARE(journal.results(),
+        QStringList({"ready 0 -1x-1", "finished 0", "ready 7 -1x-1", "finished 7"}));
+}
+
+void tst_VlContentReader_Thr::imageStoredUnderPageZeroAtNaturalSize()
+{
+    const QString file = path("page3.png");
+    const QImage source = TestContent::pattern(QSize(33, 17));
+    QVERIFY(source.save(file));
+    VlContentReader_Ctrl controller(file, nullptr);
+    Journal journal(&controller);
+    controller.read(3, QSize(800, 600));
+    QTRY_COMPARE(journal.count("finished"), 1);
+    QCOMPARE(journal.results().value(0), QString("ready 3 -1x-1"));
+
+    VlContentCache *cache = VlContentCache::instance();
+    QStringList uris;
+    cache->getUriList(&uris);
+    QCOMPARE(uris, QStringList {file});
+    const auto image = cache->getImage(file, 0);
+    QVERIFY(image);
+    QCOMPARE(image->size(), source.size());
+    QCOMPARE(cache->getImageLarge(file, 0, QSize(800, 600)), nullptr);
+    QCOMPARE(cache->getCachedSize(), quint64(image->sizeInBytes()));
+}
+
+void tst_VlContentReader_Thr::readStepsNeverNest()
+{
+    // A worker living in the cache's own thread hashes with event processing, which delivers
+    // a further readNext in the middle of the first step. It must wait for the step to end.
+    const QString file = path("large.bmp");
+    QVERIFY(TestContent::pattern(QSize(1200, 1000), QImage::Format_RGB888).save(file));
+    QVERIFY(QFileInfo(file).size() > 3 * 524288);
+
+    VlContentReader_Thr worker(file, nullptr);
+    Journal journal(&worker);
+    worker.read(5, QSize());
+    worker.read(6, QSize());
+    QMetaObject::invokeMethod(&worker, "readNext", Qt::QueuedConnection);
+    QMetaObject::invokeMethod(&worker, "readNext", Qt::QueuedConnection);
+    QTRY_COMPARE(journal.count("finished"), 2);
+    QTRY_VERIFY(journal.lines.last() == "all");
+    QCOMPARE(journal.results(),
+        QStringList({"ready 5 -1x-1", "finished 5", "ready 6 -1x-1", "finished 6"}));
+
+    VlContentCache *cache = VlContentCache::instance();
+    int count = 0;
+    cache->getImageCount(&count);
+    QCOMPARE(count, 1);
+    QCOMPARE(cache->getCachedSize(), quint64(cache->getImage(file, 0)->sizeInBytes()));
+}
+
+void tst_VlContentReader_Thr::hugeImageRefusedBeforeDecoding_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<bool>("refused");
+
+    // These files decode without error whatever size they declare, so only the size check
+    // tells a refusal apart from a read. The reader reports the frame's size, 1x1; the
+    // decoder allocates the logical screen.
+    QTest::newRow("small screen is read") << 300 << 200 << false;
+    QTest::newRow("9000x9000 screen is refused") << 9000 << 9000 << true;
+}
+
+void tst_VlContentReader_Thr::hugeImageRefusedBeforeDecoding()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(bool, refused);
+
+    const QString file = path(QStringLiteral("screen-%1x%2.gif").arg(width).arg(height));
+    QVERIFY(TestContent::writeFile(file, TestContent::gifDeclaring(width, height)));
+    VlContentReader_Ctrl controller(file, nullptr);
+    Journal journal(&controller);
+    controller.read(0, QSize());
+    QTRY_COMPARE(journal.count("finished"), 1);
+    QCOMPARE(journal.results().value(0),
+        refused ? QString("failed 0 -1x-1 An error occured while reading the image file.")
+                : QString("ready 0 -1x-1"));
+    const auto image = VlContentCache::instance()->getImage(file, 0);
+    QCOMPARE(image ? image->size() : QSize(), refused ? QSize() : QSize(width, height));
+}
+
+void tst_VlContentReader_Thr::decodeLimit_data()
+{
+    QTest::addColumn<QSize>("declared");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<quint64>("maximumCacheSize");
+    QTest::addColumn<bool>("refused");
+
+    const quint64 mib = 1024 * 1024;
+    QTest::newRow("100000x100000 RGBA")
+        << QSize(100000, 100000) << int(QImage::Format_ARGB32) << 100 * mib << true;
+    QTest::newRow("exactly 256 MiB")
+        << QSize(8192, 8192) << int(QImage::Format_ARGB32) << 100 * mib << false;
+    QTest::newRow("a line over 256 MiB")
+        << QSize(8192, 8193) << int(QImage::Format_ARGB32) << 100 * mib << true;
+    QTest::newRow("raised cache limit allows it")
+        << QSize(8192, 8193) << int(QImage::Format_ARGB32) << 512 * mib << false;
+    QTest::newRow("8-bit pixels count less")
+        << QSize(16384, 16384) << int(QImage::Format_Grayscale8) << 100 * mib << false;
+    QTest::newRow("unknown format counts 32 bits")
+        << QSize(9000, 9000) << int(QImage::Format_Invalid) << 100 * mib << true;
+    QTest::newRow("unknown size left to the decoder")
+        << QSize() << int(QImage::Format_ARGB32) << 100 * mib << false;
+    QTest::newRow("largest int dimensions")
+        << QSize(2147483647, 2147483647) << int(QImage::Format_RGBA64) << ~0ull << true;
+}
+
+void tst_VlContentReader_Thr::decodeLimit()
+{
+    QFETCH(QSize, declared);
+    QFETCH(int, format);
+    QFETCH(quint64, maximumCacheSize);
+    QFETCH(bool, refused);
+
+    const quint64 limit = VlContentReader_Thr::decodeLimit(maximumCacheSize);
+    QCOMPARE(limit, qMax<quint64>(256ull * 1024 * 1024, maximumCacheSize));
+    QCOMPARE(
+        VlContentReader_Thr::exceedsDecodeLimit(declared, QImage::Format(format), limit), refused);
+}
+
+QTEST_MAIN(tst_VlContentReader_Thr)
+#include "tst_vlcontentreader_thr.moc"
