@@ -296,16 +296,19 @@ void VlPdfAsync::workerOpen(const QString &uri)
         return;
     }
 
+    if (!m_document)
+        m_document = new VlPdf();
+    // Closed before the operation lock is taken, because closed() goes out from here and a
+    // directly connected slot of a synchronous worker may call back into it.
+    if (m_document->filePath() != path) {
+        qDebug("Path is different. Current file will be close.");
+        qDebug("Is Rendering: %s", m_rendering.loadAcquire() ? "true" : "false");
+        workerClose();
+    }
+
     bool ok = false;
     {
         QMutexLocker operation(&m_operationMutex);
-        if (!m_document)
-            m_document = new VlPdf();
-        if (m_document->filePath() != path) {
-            qDebug("Path is different. Current file will be close.");
-            qDebug("Is Rendering: %s", m_rendering.loadAcquire() ? "true" : "false");
-            workerClose();
-        }
         setUri(path);
 
         QMutexLocker global(VlPdf::globalLocker());
@@ -313,8 +316,7 @@ void VlPdfAsync::workerOpen(const QString &uri)
         m_pageCount.storeRelease(ok ? m_document->pageCount() : 0);
         m_opened.storeRelease(ok);
     }
-    // Signals go out after the locks are released: a directly connected slot of a
-    // synchronous worker may well call back into it.
+    // Likewise the result goes out after the locks are released.
     if (ok)
         emit opened(path);
     else
