@@ -62,7 +62,7 @@ const int FPDF_ANNOT = 0x01;
 // image that cannot be allocated, not as undefined behaviour.
 int truncatedSide(double value)
 {
-    if (!(value == value)) // NaN
+    if (std::isnan(value))
         return 0;
     if (value >= double(std::numeric_limits<int>::max()))
         return std::numeric_limits<int>::max();
