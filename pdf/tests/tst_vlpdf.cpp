@@ -13,6 +13,7 @@
 #include <QRandomGenerator>
 #include <QRecursiveMutex>
 #include <QTemporaryDir>
+#include <QTextCodec>
 #include <QtTest>
 
 #include <memory>
@@ -65,6 +66,7 @@ private slots:
     void renderWithoutPageGivesNothing();
     void backgroundStaysTransparentWhereNothingIsDrawn();
     void passwordProtectedFile();
+    void openTakesPathsBeyondTheLocalCodePage();
     void unreadableInputGivesItsErrorCode_data();
     void unreadableInputGivesItsErrorCode();
     void sharedBufferIsHeldUntilClose();
@@ -288,6 +290,20 @@ void tst_VlPdf::passwordProtectedFile()
     QCOMPARE(memory.lastError(), 4ul);
     QVERIFY(memory.load(bytes, QStringLiteral("secret")));
     QVERIFY(memory.render(1, QSize(80, 80)));
+}
+
+void tst_VlPdf::openTakesPathsBeyondTheLocalCodePage()
+{
+    const QString path = m_dir.filePath(QString::fromUtf8("\xe6\x96\x87\xe6\x9b\xb8-\xce\xb1.pdf"));
+    QVERIFY(QFile::copy(m_pdf, path));
+    // A code page without these characters, as on a Western Windows machine.
+    QTextCodec *const previous = QTextCodec::codecForLocale();
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("ISO-8859-1"));
+    VlPdf pdf;
+    const bool opened = pdf.open(path, QString());
+    QTextCodec::setCodecForLocale(previous);
+    QVERIFY(opened);
+    QCOMPARE(pdf.pageCount(), 4);
 }
 
 void tst_VlPdf::unreadableInputGivesItsErrorCode_data()
