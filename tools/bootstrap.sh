@@ -14,7 +14,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 APT_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qtbase5-dev libqt5svg5-dev qttools5-dev qttools5-dev-tools
-  libbotan-2-dev npm openssl ca-certificates
+  libbotan-2-dev openssl ca-certificates
   qpdf poppler-utils xvfb xauth fonts-dejavu-core
   libgtest-dev libbenchmark-dev
 )
@@ -24,6 +24,8 @@ install_deps() {
   for p in "${APT_PACKAGES[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
+  # npm may come with a Node.js that is not Debian's; Debian's npm is only for a bare machine.
+  command -v npm >/dev/null 2>&1 || missing+=(npm)
   if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
     local sudo=""
