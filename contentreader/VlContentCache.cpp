@@ -215,7 +215,8 @@ void VlContentCache::setPageCount(const QString &uri, int pageCount)
 
 std::shared_ptr<VlContentPage> VlContentCache::resolvedPage(const QString &uri, int pageIndex) const
 {
-    const bool image = isImage(uri);
+    // Page 0 stays page 0 either way, which spares the media-type lookup in the common case.
+    const bool image = pageIndex != 0 && isImage(uri);
     QMutexLocker contentsLocker(&contentsLock);
     const auto record = contents.value(uri);
     if (!record)
