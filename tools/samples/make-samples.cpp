@@ -37,7 +37,7 @@ int main(int argc, char **argv)
     QDir dir(QString::fromLocal8Bit(argv[1]));
     dir.mkpath(QStringLiteral("."));
 
-    QPdfWriter pdf(dir.filePath(QStringLiteral("vela-sample.pdf")));
+    QPdfWriter pdf(dir.filePath(QStringLiteral("vela-brochure.pdf")));
     pdf.setCreator(QStringLiteral("vela-make-samples"));
     pdf.setTitle(QStringLiteral("Vela sample"));
     pdf.setResolution(72);
@@ -78,5 +78,5 @@ int main(int argc, char **argv)
         p.setBrush(QColor(240, 160, 30, 200));
         p.drawRoundedRect(QRectF(140, 50, 160, 110), 18, 18);
     }
-    return image.save(dir.filePath(QStringLiteral("vela-sample.png")), "PNG") ? 0 : 1;
+    return image.save(dir.filePath(QStringLiteral("vela-logo.png")), "PNG") ? 0 : 1;
 }
