@@ -3,22 +3,31 @@
 #include "VlContentCache.h"
 
 #include <MediaType.h>
+#include <VlExclusiveLocker.h>
 #include <VlExtension.h>
+#include <VlPdf.h>
 
 #include <QFile>
 #include <QImageReader>
 #include <QMutexLocker>
+#include <QPainter>
 #include <QPixelFormat>
 #include <QTimer>
 #include <QtEndian>
 
+#include <limits>
 #include <memory>
+#include <new>
 
 namespace Vela {
 
 namespace {
 
 constexpr quint64 minimumDecodeLimit = 256ull * 1024 * 1024;
+
+constexpr qint64 pdfChunkSize = 524288;
+// What one QByteArray can hold, with room to spare for its header.
+constexpr qint64 maximumPdfBytes = std::numeric_limits<int>::max() - 1024 * 1024;
 
 // The logical screen of a GIF file, which its decoder allocates whole while the reader's
 // size() reports only the first frame; QSize() for anything else.
@@ -48,6 +57,26 @@ public:
 
 private:
     bool &flag;
+};
+
+// Closes the request's document under the global renderer lock when the request ends, on
+// every path; closing reaches PDFium like any other call.
+class DocumentCloser
+{
+public:
+    explicit DocumentCloser(VlPdf &pdf)
+        : pdf(pdf)
+    { }
+    ~DocumentCloser()
+    {
+        QMutexLocker globalLocker(VlPdf::globalLocker());
+        pdf.close();
+    }
+    DocumentCloser(const DocumentCloser &) = delete;
+    DocumentCloser &operator=(const DocumentCloser &) = delete;
+
+private:
+    VlPdf &pdf;
 };
 
 } // namespace
@@ -231,14 +260,129 @@ bool VlContentReader_Thr::readImage(const QFileInfo &file, const QSize &size)
 bool VlContentReader_Thr::readPdf(
     const QFileInfo &file, int pageIndex, const QString &uri, const QSize &size)
 {
-    // Documents are rendered by the PDF library, which this library does not link yet; until
-    // it does, a document is content of an unsupported type.
-    Q_UNUSED(file)
-    Q_UNUSED(pageIndex)
-    Q_UNUSED(uri)
-    Q_UNUSED(size)
-    setLastError(tr("The content type is unsupported."));
-    return false;
+    VlPdf pdf(nullptr);
+    const QString absolutePath = file.absoluteFilePath();
+    // Marks the file as in use while it is read and drawn; other renderers of the process
+    // wait for the key before they draw the same file. Taking it never waits.
+    VlExclusiveLocker::Locker fileLocker(absolutePath);
+    // Goes before the file's key, so the key is free only once the document is closed.
+    const DocumentCloser closer(pdf);
+
+    if (!loadPdfBytes(&pdf, absolutePath))
+        return false;
+
+    int count;
+    {
+        // PDFium must not be entered from two threads at once, not even for two different
+        // documents, so counting pages needs the global lock as much as rendering does.
+        QMutexLocker globalLocker(VlPdf::globalLocker());
+        count = pdf.pageCount();
+    }
+    cache->setPageCount(uri, count);
+    emit gotContentPageCount(uri, count);
+
+    if (count < 1) {
+        setLastError(tr("The pdf file does not have a page."));
+        return false;
+    }
+    if (pageIndex >= count) {
+        setLastError(
+            tr("The specified page index is over page count. The page count is %1.").arg(count));
+        return false;
+    }
+    const int page = pageIndex == -1 ? count - 1 : pageIndex;
+
+    std::shared_ptr<QImage> image;
+    {
+        QMutexLocker globalLocker(VlPdf::globalLocker());
+        std::unique_ptr<QImage, VlPdf::Image_Deleter> rendered = pdf.render(page, QSize());
+        // One page per request: the document has served its purpose either way.
+        pdf.close();
+        if (!rendered || rendered->isNull()) {
+            setLastError(tr("Cannot get a image from the pdf file."));
+            return false;
+        }
+        // PDFium leaves the page's background transparent; content is shown as printed.
+        image = std::make_shared<QImage>(rendered->width(), rendered->height(), rendered->format());
+        if (image->isNull()) {
+            setLastError(tr("Cannot get a image from the pdf file."));
+            return false;
+        }
+        image->fill(Qt::white);
+        QPainter painter(image.get());
+        painter.drawImage(0, 0, *rendered);
+        painter.end();
+    }
+
+    // Stored under the page it resolved to; the request's signals keep the index as asked.
+    cache->insert(std::move(image), uri, page, size);
+    return true;
+}
+
+bool VlContentReader_Thr::loadPdfBytes(VlPdf *pdf, const QString &path)
+{
+    QFile pdfFile(path);
+    if (!pdfFile.exists()) {
+        setLastError(tr("The pdf file does not exist."));
+        return false;
+    }
+    if (!pdfFile.open(QIODevice::ReadOnly)) {
+        setLastError(tr("The pdf file can not be opened."));
+        return false;
+    }
+
+    // The bytes live as long as the longer of this function and the open document.
+    std::shared_ptr<QByteArray> bytes(new QByteArray(), [](QByteArray *data) {
+        delete data;
+        QMessageLogger().debug("Raw PDF data deleted.");
+    });
+
+    const auto readError = [this, &pdfFile] {
+        pdfFile.close();
+        setLastError(tr("An error occured while reading the pdf file."));
+        return false;
+    };
+
+    // A document that a byte array cannot hold is refused before anything is read; growing
+    // past the limit would throw from inside Qt.
+    if (pdfFile.size() > maximumPdfBytes)
+        return readError();
+    try {
+        bytes->reserve(int(pdfFile.size()));
+        while (!pdfFile.atEnd()) {
+            const int offset = bytes->size();
+            const qint64 room = maximumPdfBytes - offset;
+            if (room <= 0)
+                return readError(); // the file grew while it was read
+            const int wanted = int(qMin(pdfChunkSize, room));
+            bytes->resize(offset + wanted);
+            const qint64 got = pdfFile.read(bytes->data() + offset, wanted);
+            bytes->resize(offset + int(qMax<qint64>(got, 0)));
+            if (pdfFile.error() != QFileDevice::NoError || got < 0)
+                return readError();
+            if (isAborted()) {
+                pdfFile.close();
+                setLastError(tr("Aborted while reading the pdf file."));
+                return false;
+            }
+            if (got == 0)
+                break; // a device that claims more data but delivers none would loop forever
+        }
+    } catch (const std::bad_alloc &) {
+        return readError();
+    }
+    pdfFile.close();
+
+    bool ok;
+    {
+        QMutexLocker globalLocker(VlPdf::globalLocker());
+        ok = pdf->load(bytes, QString(""));
+    }
+    if (!ok) {
+        setLastError(tr("The pdf file cannot be opened."));
+        return false;
+    }
+    return true;
 }
 
 void VlContentReader_Thr::setLastError(const QString &message)

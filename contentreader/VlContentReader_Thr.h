@@ -12,6 +12,7 @@
 namespace Vela {
 
 class VlContentCache;
+class VlPdf;
 
 // The worker of one content uri. It lives in its controller's thread; every slot and the
 // handler of its own finished signal run there, one read step at a time. Results leave by
@@ -59,6 +60,7 @@ private:
     void readContent(int pageIndex, const QSize &size);
     bool readImage(const QFileInfo &file, const QSize &size);
     bool readPdf(const QFileInfo &file, int pageIndex, const QString &uri, const QSize &size);
+    bool loadPdfBytes(VlPdf *pdf, const QString &path);
     void setLastError(const QString &message);
     bool isAborted() const;
     void onFinished();
