@@ -31,7 +31,7 @@ install_deps() {
     local sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
   fi
   # PDFium is fetched (and its integrity checked) once into the user's cache.
   bash tools/fetch-pdfium.sh >/dev/null
