@@ -1,0 +1,84 @@
+#ifndef VELA_TESTPDF_H
+#define VELA_TESTPDF_H
+
+// PDF documents made by the tests themselves, so that no document lives in the repository.
+
+#include <QByteArray>
+#include <QColor>
+#include <QFile>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QProcess>
+#include <QSize>
+#include <QStandardPaths>
+#include <QString>
+
+namespace TestPdf {
+
+// Page i measures pageSize(i) points, so a rendered page tells by its size which page it is.
+inline QSize pageSize(int page)
+{
+    return QSize(120 + 20 * page, 90 + 10 * page);
+}
+
+inline QColor pageColour(int page)
+{
+    return QColor::fromHsv((page * 40) % 360, 220, 200);
+}
+
+// Every page is painted in its own colour except its top-left quarter, where the page draws
+// nothing and the renderer leaves the background transparent. variant shifts the sizes, so
+// that a rewritten document differs from the first in its bytes and its pages.
+inline bool writePdf(const QString &path, int pages, int variant = 0)
+{
+    QPdfWriter writer(path);
+    writer.setResolution(72);
+    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+    QPainter painter;
+    for (int i = 0; i < pages; ++i) {
+        const QSize size = pageSize(i + variant);
+        writer.setPageSize(
+            QPageSize(QSizeF(size), QPageSize::Point, QString(), QPageSize::ExactMatch));
+        if (i == 0) {
+            if (!painter.begin(&writer))
+                return false;
+        } else if (!writer.newPage()) {
+            return false;
+        }
+        const QRect page(QPoint(0, 0), size);
+        painter.fillRect(page.adjusted(0, size.height() / 2, 0, 0), pageColour(i + variant));
+        painter.fillRect(page.adjusted(size.width() / 2, 0, 0, 0), pageColour(i + variant));
+    }
+    return painter.end();
+}
+
+// The document with its object markers broken, so that no parser finds its pages.
+inline QByteArray damaged(const QString &validPdf)
+{
+    QFile file(validPdf);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    QByteArray bytes = file.readAll();
+    bytes.replace(" obj", " jbo");
+    bytes.replace("xref", "fxer");
+    bytes.replace("trailer", "reliart");
+    return bytes;
+}
+
+// A copy that needs a user password to open. False when qpdf is not installed.
+inline bool writeEncrypted(const QString &source, const QString &target)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("qpdf")).isEmpty())
+        return false;
+    QProcess qpdf;
+    qpdf.start(QStringLiteral("qpdf"),
+        {QStringLiteral("--encrypt"), QStringLiteral("user-secret"), QStringLiteral("owner-secret"),
+            QStringLiteral("256"), QStringLiteral("--"), source, target});
+    return qpdf.waitForFinished(30000) && qpdf.exitStatus() == QProcess::NormalExit
+        && qpdf.exitCode() == 0;
+}
+
+} // namespace TestPdf
+
+#endif
