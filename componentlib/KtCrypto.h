@@ -5,11 +5,8 @@
 
 #include <QString>
 
-namespace Botan {
-// Matches the declaration in <botan/cipher_mode.h>, so that this header does not pull in
-// Botan. Callers of cryptString include that header for ENCRYPTION and DECRYPTION.
-enum Cipher_Dir : int;
-} // namespace Botan
+// Botan::ENCRYPTION and Botan::DECRYPTION, which callers of cryptString pass.
+#include <botan/cipher_mode.h>
 
 namespace Kito {
 

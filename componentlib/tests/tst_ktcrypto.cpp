@@ -1,7 +1,5 @@
 #include <KtCrypto.h>
 
-#include <botan/cipher_mode.h>
-
 #include <QMutex>
 #include <QProcess>
 #include <QRegularExpression>
