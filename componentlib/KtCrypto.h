@@ -30,7 +30,7 @@ public:
 
     // An empty key or initialization vector means the DEFAULT one. Each text becomes 16
     // bytes: its UTF-8 bytes, cut after 16 or filled up with zero bytes.
-    explicit KtCrypto(QString key = QString(), QString initializeVector = QString());
+    KtCrypto(QString key = QString(), QString initializeVector = QString());
 
     // Empty texts are ignored, so the object always holds usable key material.
     void setKey(QString key);

@@ -236,6 +236,9 @@ void tst_KtCrypto::missingKeyMaterialMeansDefault()
         byDefault);
     QCOMPARE(KtCrypto(QString(), KtCrypto::ENC_IV_DEFAULT).encryptString(text), byDefault);
     QCOMPARE(KtCrypto(KtCrypto::ENC_KEY_DEFAULT, QString()).encryptString(text), byDefault);
+    QCOMPARE(KtCrypto(QStringLiteral(""), QStringLiteral("")).encryptString(text), byDefault);
+    KtCrypto byBraces = {};
+    QCOMPARE(byBraces.encryptString(text), byDefault);
 
     KtCrypto crypto(KtCrypto::ENC_KEY_COMM, KtCrypto::ENC_IV_COMM);
     const QString byComm = crypto.encryptString(text);
