@@ -1,0 +1,423 @@
+// PDF pages through the content reader, against the same pages drawn by PDFium called
+// directly and by poppler's pdftoppm, on the same files in one run.
+//
+//   bench_contentreader_pdf [--rounds N] [--max-pages N] [--quick] [extra.pdf ...]
+//
+// Every page is drawn at its natural size (72 dpi). The reader answers one page per request
+// and loads the document afresh for each, from the file: its figures include the file read,
+// the digest the cache takes of a new content, the page count, the render, the white
+// flattening and the trip through the worker thread. The direct figures load the document
+// once and render each page into a plain image. Each figure is the best of N rounds.
+
+#include <VlContentReader.h>
+#include <VlPdf.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLibrary>
+#include <QMutexLocker>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QPointer>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+
+using namespace Vela;
+
+namespace {
+
+constexpr double none = std::numeric_limits<double>::max();
+
+struct Document
+{
+    QString name;
+    QString path;
+    int pages = 0; // pages measured (the first ones of the file)
+    qint64 bytes = 0;
+};
+
+// The PDFium entry points that a plain render of one page needs, resolved once.
+struct Direct
+{
+    using Doc = void *;
+    using Page = void *;
+    using Bitmap = void *;
+    using Form = void *;
+
+    Doc (*loadDocument)(const char *, const char *) = nullptr;
+    void (*closeDocument)(Doc) = nullptr;
+    Page (*loadPage)(Doc, int) = nullptr;
+    void (*closePage)(Page) = nullptr;
+    double (*pageWidth)(Page) = nullptr;
+    double (*pageHeight)(Page) = nullptr;
+    Bitmap (*createEx)(int, int, int, void *, int) = nullptr;
+    void (*destroyBitmap)(Bitmap) = nullptr;
+    void (*renderPage)(Bitmap, Page, int, int, int, int, int, int) = nullptr;
+    Form (*initForm)(Doc, void *) = nullptr;
+    void (*exitForm)(Form) = nullptr;
+    void (*ffldraw)(Form, Bitmap, Page, int, int, int, int, int, int) = nullptr;
+    void (*beforeClosePage)(Page, Form) = nullptr;
+
+    bool resolve(QLibrary &lib)
+    {
+        auto get = [&lib](auto &function, const char *name) {
+            function
+                = reinterpret_cast<std::remove_reference_t<decltype(function)>>(lib.resolve(name));
+            return function != nullptr;
+        };
+        return get(loadDocument, "FPDF_LoadDocument") && get(closeDocument, "FPDF_CloseDocument")
+            && get(loadPage, "FPDF_LoadPage") && get(closePage, "FPDF_ClosePage")
+            && get(pageWidth, "FPDF_GetPageWidth") && get(pageHeight, "FPDF_GetPageHeight")
+            && get(createEx, "FPDFBitmap_CreateEx") && get(destroyBitmap, "FPDFBitmap_Destroy")
+            && get(renderPage, "FPDF_RenderPageBitmap")
+            && get(initForm, "FPDFDOC_InitFormFillEnvironment")
+            && get(exitForm, "FPDFDOC_ExitFormFillEnvironment") && get(ffldraw, "FPDF_FFLDraw")
+            && get(beforeClosePage, "FORM_OnBeforeClosePage");
+    }
+};
+
+// Large enough for any version of PDFium's form-fill record; only the version is set.
+struct FormInfo
+{
+    int version = 1;
+    void *rest[40] = {};
+};
+
+double msSince(const QElapsedTimer &timer)
+{
+    return timer.nsecsElapsed() / 1e6;
+}
+
+// Loads the document once and renders its first `pages` pages; ms for all of it, -1 on failure.
+double renderDirectly(const Direct &f, const Document &doc, int pages)
+{
+    QElapsedTimer timer;
+    timer.start();
+    Direct::Doc document = f.loadDocument(doc.path.toUtf8().constData(), nullptr);
+    if (!document)
+        return -1;
+    for (int i = 0; i < pages; ++i) {
+        Direct::Page page = f.loadPage(document, i);
+        if (!page) {
+            f.closeDocument(document);
+            return -1;
+        }
+        const int w = int(f.pageWidth(page));
+        const int h = int(f.pageHeight(page));
+        QImage image(w, h, QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        Direct::Bitmap bitmap = f.createEx(w, h, 4, image.bits(), int(image.bytesPerLine()));
+        f.renderPage(bitmap, page, 0, 0, w, h, 0, 1);
+        FormInfo info;
+        if (Direct::Form form = f.initForm(document, &info)) {
+            f.ffldraw(form, bitmap, page, 0, 0, w, h, 0, 1);
+            f.beforeClosePage(page, form);
+            f.exitForm(form);
+        }
+        f.destroyBitmap(bitmap);
+        f.closePage(page);
+    }
+    f.closeDocument(document);
+    return msSince(timer);
+}
+
+// One request through the facade, waited for; false when it failed or timed out.
+bool readPage(const QString &uri, int page)
+{
+    QEventLoop loop;
+    bool ok = false;
+    QObject::connect(VlContentReader::globalInstance(), &VlContentReader::readyContent, &loop,
+        [&](const QString &readUri, int readPage) {
+            if (readUri == uri && readPage == page) {
+                ok = true;
+                loop.quit();
+            }
+        });
+    QObject::connect(VlContentReader::globalInstance(), &VlContentReader::failedToRead, &loop,
+        [&](const QString &readUri, int readPage, const QString &message) {
+            if (readUri == uri && readPage == page) {
+                std::fprintf(
+                    stderr, "%s page %d: %s\n", qPrintable(uri), page, qPrintable(message));
+                loop.quit();
+            }
+        });
+    QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+    VlContentReader::read(uri, page);
+    loop.exec();
+    return ok;
+}
+
+// Reads the first `pages` pages one request after another, starting from an empty cache.
+double readThroughReader(const Document &doc, int pages)
+{
+    VlContentReader::clearAllCache();
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < pages; ++i) {
+        if (!readPage(doc.path, i))
+            return -1;
+    }
+    const double ms = msSince(timer);
+    VlContentReader::clearAllCache();
+    return ms;
+}
+
+double renderWithPdftoppm(const Document &doc, int pages, const QString &outDir)
+{
+    QProcess process;
+    QElapsedTimer timer;
+    timer.start();
+    process.start(QStringLiteral("pdftoppm"),
+        {QStringLiteral("-r"), QStringLiteral("72"), QStringLiteral("-f"), QStringLiteral("1"),
+            QStringLiteral("-l"), QString::number(pages), doc.path, outDir + "/page"});
+    if (!process.waitForFinished(600000) || process.exitCode() != 0)
+        return -1;
+    return msSince(timer);
+}
+
+// Text and translucent shapes on every page; with photos, every page also carries a large
+// embedded image, which makes a file of several MiB.
+bool writeGenerated(const QString &path, int pages, bool photos)
+{
+    QPdfWriter writer(path);
+    writer.setResolution(72);
+    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+    QPainter painter;
+    for (int i = 0; i < pages; ++i) {
+        const QSizeF size = i % 3 == 1 ? QSizeF(842, 595) : QSizeF(595, 842);
+        writer.setPageSize(QPageSize(size, QPageSize::Point, QString(), QPageSize::ExactMatch));
+        if (i == 0) {
+            if (!painter.begin(&writer))
+                return false;
+        } else {
+            writer.newPage();
+        }
+        painter.setRenderHint(QPainter::Antialiasing);
+        if (photos) {
+            QImage photo(800, 600, QImage::Format_RGB32);
+            for (int y = 0; y < photo.height(); ++y) {
+                auto *line = reinterpret_cast<QRgb *>(photo.scanLine(y));
+                for (int x = 0; x < photo.width(); ++x)
+                    line[x] = qRgb((x * 7 + y * 3 + i * 31) & 255, ((x ^ y) * 5 + i) & 255,
+                        (x * y / 97 + i * 11) & 255);
+            }
+            painter.drawImage(QRectF(20, 20, size.width() - 40, size.height() / 2), photo);
+        }
+        painter.setFont(QFont(QStringLiteral("DejaVu Sans"), 10));
+        for (int line = 0; line * 14 + 60 < size.height() - 40; ++line)
+            painter.drawText(QPointF(40, 60 + line * 14),
+                QStringLiteral("Page %1, line %2: the quick brown fox jumps over the lazy dog.")
+                    .arg(i + 1)
+                    .arg(line + 1));
+        for (int k = 0; k < 30; ++k) {
+            painter.setPen(QPen(QColor::fromHsv((k * 12 + i * 7) % 360, 200, 200), 2));
+            painter.setBrush(QColor::fromHsv((k * 12) % 360, 120, 240, 90));
+            painter.drawEllipse(
+                QPointF(size.width() / 2, size.height() / 2), 20 + k * 8, 10 + k * 5);
+        }
+    }
+    return painter.end();
+}
+
+int pageCountOf(const QString &path)
+{
+    VlPdf pdf;
+    QMutexLocker globalLocker(VlPdf::globalLocker());
+    if (!pdf.open(path, QString()))
+        return 0;
+    const int count = pdf.pageCount();
+    pdf.close();
+    return count;
+}
+
+Document documentAt(const QString &name, const QString &path, int maxPages)
+{
+    return {name, path, std::min(pageCountOf(path), maxPages), QFileInfo(path).size()};
+}
+
+// The PDFs of this machine's documentation; compressed ones are unpacked into scratch under a
+// name that still ends in .pdf, which the reader needs to know them as documents.
+QList<Document> realDocuments(const QString &scratch, int maxPages, int maxFiles)
+{
+    QList<Document> docs;
+    QStringList found;
+    QDirIterator it(QStringLiteral("/usr/share/doc"),
+        {QStringLiteral("*.pdf"), QStringLiteral("*.pdf.gz")}, QDir::Files,
+        QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found.append(it.next());
+    std::sort(found.begin(), found.end());
+    for (const QString &file : qAsConst(found)) {
+        if (docs.size() >= maxFiles)
+            break;
+        QString path = scratch + '/' + QFileInfo(file).fileName();
+        if (file.endsWith(QLatin1String(".gz"))) {
+            path = scratch + '/' + QFileInfo(file).completeBaseName();
+            QProcess gzip;
+            gzip.setStandardOutputFile(path);
+            gzip.start(QStringLiteral("gzip"), {QStringLiteral("-dc"), file});
+            if (!gzip.waitForFinished(60000) || gzip.exitCode() != 0)
+                continue;
+        } else if (!QFile::copy(file, path)) {
+            continue;
+        }
+        const Document doc = documentAt(QFileInfo(file).fileName(), path, maxPages);
+        if (doc.pages > 0)
+            docs.append(doc);
+    }
+    return docs;
+}
+
+struct Figures
+{
+    double readerAll = none, directAll = none, popplerAll = none;
+    double readerOne = none, directOne = none, popplerOne = none;
+};
+
+void keepBest(double &best, double value)
+{
+    if (value >= 0)
+        best = std::min(best, value);
+}
+
+QString cell(double ms, int pages)
+{
+    return ms == none ? QStringLiteral("-") : QString::number(ms / pages, 'f', 3);
+}
+
+QString ratio(double a, double b)
+{
+    return a == none || b == none ? QStringLiteral("-") : QString::number(a / b, 'f', 2) + 'x';
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    // The reader's and the locker's debug lines would drown the table.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+        if (type != QtDebugMsg)
+            std::fprintf(stderr, "%s\n", qPrintable(text));
+    });
+
+    int rounds = 3;
+    int maxPages = 40;
+    int maxFiles = 8;
+    QStringList extra;
+    const QStringList args = app.arguments().mid(1);
+    for (int i = 0; i < args.size(); ++i) {
+        if (args.at(i) == QLatin1String("--rounds") && i + 1 < args.size())
+            rounds = std::max(1, args.at(++i).toInt());
+        else if (args.at(i) == QLatin1String("--max-pages") && i + 1 < args.size())
+            maxPages = std::max(1, args.at(++i).toInt());
+        else if (args.at(i) == QLatin1String("--quick"))
+            rounds = 1, maxPages = 10, maxFiles = 2;
+        else
+            extra.append(args.at(i));
+    }
+
+    VlPdf probe; // loads PDFium beside this executable
+    QLibrary pdfium(QCoreApplication::applicationDirPath() + "/pdfium/libpdfium.so");
+    Direct direct;
+    if (!probe.isLibraryLoaded() || !pdfium.load() || !direct.resolve(pdfium)) {
+        std::fprintf(stderr, "PDFium not found beside the executable\n");
+        return 1;
+    }
+    const bool havePdftoppm = !QStandardPaths::findExecutable(QStringLiteral("pdftoppm")).isEmpty();
+
+    QTemporaryDir scratch;
+    QList<Document> docs;
+    const QString generated = scratch.filePath(QStringLiteral("generated-20.pdf"));
+    const QString photos = scratch.filePath(QStringLiteral("generated-photos-20.pdf"));
+    if (!writeGenerated(generated, 20, false) || !writeGenerated(photos, 20, true)) {
+        std::fprintf(stderr, "cannot write the generated documents\n");
+        return 1;
+    }
+    docs.append(documentAt(QStringLiteral("generated (20 pages)"), generated, 20));
+    docs.append(documentAt(QStringLiteral("generated, photos (20 pages)"), photos, 20));
+    for (const QString &path : qAsConst(extra)) {
+        const Document doc = documentAt(QFileInfo(path).fileName(), path, maxPages);
+        if (doc.pages > 0)
+            docs.append(doc);
+    }
+    docs += realDocuments(scratch.path(), maxPages, maxFiles);
+
+    // The reader's worker thread of each document starts here, outside the measurements, as it
+    // would in a host that shows the document for a while.
+    VlContentReader::globalInstance();
+    for (const Document &doc : qAsConst(docs))
+        readThroughReader(doc, 1);
+
+    std::printf("PDF pages at natural size, ms per page, best of %d rounds\n", rounds);
+    std::printf(
+        "all: every measured page (reader: one request per page, each loading the file;\n"
+        "direct: load once, render each page); one: the first page alone, load included\n\n");
+    std::printf("%-30s %5s %7s | %8s %8s %8s %7s | %8s %8s %8s %7s\n", "document", "pages", "KiB",
+        "reader", "direct", "pdftoppm", "ratio", "reader", "direct", "pdftoppm", "ratio");
+    std::printf("%-30s %5s %7s | %8s %8s %8s %7s | %8s %8s %8s %7s\n", "", "", "", "all", "all",
+        "all", "all", "one", "one", "one", "one");
+
+    double sumReaderOne = 0, sumDirectOne = 0;
+    for (const Document &doc : qAsConst(docs)) {
+        Figures f;
+        QTemporaryDir out;
+        for (int r = 0; r < rounds; ++r) {
+            // Taking turns, so that drifts of the shared machine hit every side alike.
+            if (r % 2 == 0) {
+                keepBest(f.readerAll, readThroughReader(doc, doc.pages));
+                keepBest(f.directAll, renderDirectly(direct, doc, doc.pages));
+                keepBest(f.readerOne, readThroughReader(doc, 1));
+                keepBest(f.directOne, renderDirectly(direct, doc, 1));
+            } else {
+                keepBest(f.directAll, renderDirectly(direct, doc, doc.pages));
+                keepBest(f.readerAll, readThroughReader(doc, doc.pages));
+                keepBest(f.directOne, renderDirectly(direct, doc, 1));
+                keepBest(f.readerOne, readThroughReader(doc, 1));
+            }
+            if (havePdftoppm) {
+                keepBest(f.popplerAll, renderWithPdftoppm(doc, doc.pages, out.path()));
+                keepBest(f.popplerOne, renderWithPdftoppm(doc, 1, out.path()));
+            }
+        }
+        if (f.readerOne != none && f.directOne != none) {
+            sumReaderOne += f.readerOne;
+            sumDirectOne += f.directOne;
+        }
+        std::printf("%-30s %5d %7lld | %8s %8s %8s %7s | %8s %8s %8s %7s\n",
+            qPrintable(doc.name.left(30)), doc.pages, doc.bytes / 1024,
+            qPrintable(cell(f.readerAll, doc.pages)), qPrintable(cell(f.directAll, doc.pages)),
+            qPrintable(cell(f.popplerAll, doc.pages)), qPrintable(ratio(f.readerAll, f.directAll)),
+            qPrintable(cell(f.readerOne, 1)), qPrintable(cell(f.directOne, 1)),
+            qPrintable(cell(f.popplerOne, 1)), qPrintable(ratio(f.readerOne, f.directOne)));
+        std::fflush(stdout);
+    }
+    if (sumDirectOne > 0)
+        std::printf("\nOne page, all documents together: reader/direct %.2fx (target at most "
+                    "1.25x)\n",
+            sumReaderOne / sumDirectOne);
+
+    QPointer<VlContentReader> reader = VlContentReader::globalInstance();
+    VlContentReader::quit();
+    QEventLoop wait;
+    QObject::connect(reader.data(), &QObject::destroyed, &wait, &QEventLoop::quit);
+    QTimer::singleShot(10000, &wait, &QEventLoop::quit);
+    if (reader)
+        wait.exec();
+    return 0;
+}
