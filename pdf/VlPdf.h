@@ -3,17 +3,17 @@
 
 #include "vlpdf_export.h"
 
+#include <QByteArray>
+#include <QImage>
 #include <QObject>
+#include <QRecursiveMutex>
 #include <QSharedPointer>
 #include <QSize>
 #include <QString>
 
 #include <memory>
 
-class QByteArray;
-class QImage;
 class QLibrary;
-class QRecursiveMutex;
 
 // PDFium's opaque handle types. Only pointers to them cross this interface; their layout
 // belongs to the renderer loaded at run time.

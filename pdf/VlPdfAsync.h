@@ -4,6 +4,7 @@
 #include "vlpdf_export.h"
 
 #include <QAtomicInteger>
+#include <QImage>
 #include <QList>
 #include <QMap>
 #include <QMetaType>
@@ -15,7 +16,6 @@
 #include <functional>
 #include <memory>
 
-class QImage;
 class QThread;
 
 namespace Vela {
