@@ -302,8 +302,12 @@ bool VlContentReader_Thr::readPdf(
             setLastError(tr("Cannot get a image from the pdf file."));
             return false;
         }
-        // PDFium leaves the page's background transparent; content is shown as printed.
-        image = std::make_shared<QImage>(rendered->width(), rendered->height(), rendered->format());
+        // PDFium leaves the page's background transparent; content is shown as printed, on
+        // white. Every pixel of the result is opaque, where premultiplied and straight alpha
+        // are the same bytes, so the painting runs on the premultiplied format, which QPainter
+        // blends about twice as fast, and the result is then labelled with the page's format.
+        image = std::make_shared<QImage>(
+            rendered->width(), rendered->height(), QImage::Format_ARGB32_Premultiplied);
         if (image->isNull()) {
             setLastError(tr("Cannot get a image from the pdf file."));
             return false;
@@ -312,6 +316,9 @@ bool VlContentReader_Thr::readPdf(
         QPainter painter(image.get());
         painter.drawImage(0, 0, *rendered);
         painter.end();
+        if (rendered->format() != image->format()
+            && !image->reinterpretAsFormat(rendered->format()))
+            *image = image->convertToFormat(rendered->format());
     }
 
     // Stored under the page it resolved to; the request's signals keep the index as asked.

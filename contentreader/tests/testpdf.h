@@ -49,6 +49,12 @@ inline bool writePdf(const QString &path, int pages, int variant = 0)
         const QRect page(QPoint(0, 0), size);
         painter.fillRect(page.adjusted(0, size.height() / 2, 0, 0), pageColour(i + variant));
         painter.fillRect(page.adjusted(size.width() / 2, 0, 0, 0), pageColour(i + variant));
+        // Soft edges reach into the empty quarter, for partly transparent pixels.
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(250, 200, 20, 160));
+        painter.drawEllipse(QRectF(
+            size.width() / 8.0, size.height() / 8.0, size.width() / 5.0, size.height() / 5.0));
     }
     return painter.end();
 }
