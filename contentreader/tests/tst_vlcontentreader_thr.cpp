@@ -7,7 +7,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 using namespace Vela;
 
@@ -79,6 +81,7 @@ private slots:
     void cachedPageAnsweredWithoutTheFile();
     void imageStoredUnderPageZeroAtNaturalSize();
     void readStepsNeverNest();
+    void pdfReadingStopsAtAbort();
     void hugeImageRefusedBeforeDecoding_data();
     void hugeImageRefusedBeforeDecoding();
     void decodeLimit_data();
@@ -256,6 +259,53 @@ void tst_VlContentReader_Thr::readStepsNeverNest()
     cache->getImageCount(&count);
     QCOMPARE(count, 1);
     QCOMPARE(cache->getCachedSize(), quint64(cache->getImage(file, 0)->sizeInBytes()));
+}
+
+namespace {
+std::atomic<int> rawDataLines {0};
+}
+
+void tst_VlContentReader_Thr::pdfReadingStopsAtAbort()
+{
+    // Nothing in the library asks a worker to abort by itself, and the queued abort slot
+    // runs only between read steps; a direct call from another thread is what reaches the
+    // chunk loop. The worker reads in this thread while the other one keeps aborting.
+    const QString file = path("long-read.pdf");
+    {
+        QFile big(file);
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        QVERIFY(big.resize(64 * 1024 * 1024));
+    }
+    VlContentReader_Thr worker(file, nullptr);
+    QSignalSpy aborted(&worker, &VlContentReader_Thr::aborted);
+    QSignalSpy failed(&worker, &VlContentReader_Thr::failedToRead);
+    QSignalSpy counted(&worker, &VlContentReader_Thr::gotContentPageCount);
+    QSignalSpy finished(&worker, &VlContentReader_Thr::finished);
+
+    rawDataLines = 0;
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext &, const QString &text) {
+            if (type == QtDebugMsg && text == QLatin1String("Raw PDF data deleted."))
+                ++rawDataLines;
+        });
+    std::atomic<bool> reading {true};
+    std::thread aborter([&] {
+        while (reading)
+            worker.abort();
+    });
+    worker.read(0, QSize());
+    const bool done = finished.wait(20000);
+    reading = false;
+    aborter.join();
+    qInstallMessageHandler(previous);
+
+    QVERIFY(done);
+    QCOMPARE(failed.count(), 0);
+    QCOMPARE(aborted.count(), 1);
+    QCOMPARE(aborted.at(0), QList<QVariant>({file, 0, QSize()}));
+    QCOMPARE(counted.count(), 0);
+    QCOMPARE(rawDataLines.load(), 1);
+    QCOMPARE(VlContentCache::instance()->getContentPageCount(file), 0);
 }
 
 void tst_VlContentReader_Thr::hugeImageRefusedBeforeDecoding_data()
