@@ -265,7 +265,7 @@ bool VlContentReader_Thr::readPdf(
     // Marks the file as in use while it is read and drawn; other renderers of the process
     // wait for the key before they draw the same file. Taking it never waits.
     VlExclusiveLocker::Locker fileLocker(absolutePath);
-    // Goes before the file's key, so the key is free only once the document is closed.
+    // Made after the key, so it closes the document before the key is given back.
     const DocumentCloser closer(pdf);
 
     if (!loadPdfBytes(&pdf, absolutePath))
