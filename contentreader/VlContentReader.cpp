@@ -14,6 +14,8 @@ namespace {
 // Set once by quit(). The global pointer is never reset, so from then on the static calls
 // must not reach the reader or the cache, which are deleted soon after.
 std::atomic<bool> quitCalled {false};
+// Set when the reader is deleted: globalInstance() then answers null, not a dangling pointer.
+std::atomic<bool> readerDeleted {false};
 
 VlContentCache *liveCache()
 {
@@ -26,14 +28,17 @@ VlContentReader::VlContentReader(QObject *parent)
     : QObject(parent)
 { }
 
-VlContentReader::~VlContentReader() = default;
+VlContentReader::~VlContentReader()
+{
+    readerDeleted.store(true);
+}
 
 VlContentReader *VlContentReader::globalInstance()
 {
-    if (quitCalled.load())
-        return nullptr;
     static VlContentReader *const instance = new VlContentReader(nullptr);
-    return instance;
+    // Between quit() and the deletion it scheduled the reader still exists, and a host may
+    // want it, for example to wait for its destroyed() signal.
+    return readerDeleted.load() ? nullptr : instance;
 }
 
 void VlContentReader::read(const QString &uri, int pageIndex, const QSize &requestedSize)

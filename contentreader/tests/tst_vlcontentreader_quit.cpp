@@ -44,6 +44,8 @@ void tst_VlContentReaderQuit::quitWithReadsInFlight()
     QVERIFY(ready.count() < 2 * files.size());
 
     VlContentReader::quit();
+    // Still the same object until the scheduled deletion has run.
+    QCOMPARE(VlContentReader::globalInstance(), reader.data());
     VlContentReader::quit(); // a second call changes nothing
     QTRY_VERIFY_WITH_TIMEOUT(reader.isNull(), 30000);
 }
