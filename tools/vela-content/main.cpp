@@ -24,6 +24,15 @@ namespace {
 
 enum ExitCode { Success = 0, SomeFailed = 1, BadArguments = 2 };
 
+// The libraries write their diagnostics (for example one line per freed PDF buffer) as debug
+// messages; a command-line tool keeps standard error for the failures it reports.
+void quietDebugHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtDebugMsg || type == QtInfoMsg)
+        return;
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
+
 int usageError(const QCommandLineParser &parser, const QString &message)
 {
     std::fprintf(
@@ -76,7 +85,10 @@ int main(int argc, char **argv)
         QStringLiteral("Maximum number of cached images."), QStringLiteral("N"));
     const QCommandLineOption minImagesOption(QStringLiteral("min-images"),
         QStringLiteral("Images always kept when the cache evicts for bytes."), QStringLiteral("N"));
-    parser.addOptions({pageOption, outOption, maxBytesOption, maxImagesOption, minImagesOption});
+    const QCommandLineOption verboseOption(
+        QStringLiteral("verbose"), QStringLiteral("Show the libraries' debug messages."));
+    parser.addOptions(
+        {pageOption, outOption, maxBytesOption, maxImagesOption, minImagesOption, verboseOption});
     parser.addPositionalArgument(
         QStringLiteral("FILE"), QStringLiteral("Image or PDF files."), QStringLiteral("[FILE...]"));
 
@@ -86,6 +98,9 @@ int main(int argc, char **argv)
         std::fputs(qPrintable(parser.helpText()), stdout);
         return Success;
     }
+
+    if (!parser.isSet(verboseOption))
+        qInstallMessageHandler(quietDebugHandler);
 
     ContentJob::Options options;
     if (parser.isSet(pageOption)) {
