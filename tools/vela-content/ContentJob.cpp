@@ -31,7 +31,10 @@ void ContentJob::start()
         state.sinceLast.start();
         // Every document starts with one page; the page count that the reader announces
         // with it tells how many more to ask for.
-        request(file, m_options.allPages ? 0 : m_options.page);
+        // A still image has one page, 0, whatever page the run asks of documents.
+        const bool document
+            = QFileInfo(file).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0;
+        request(file, m_options.allPages || !document ? 0 : m_options.page);
     }
     if (m_outstanding == 0)
         emit done();

@@ -113,6 +113,9 @@ void tst_VelaContent::writesEveryRequestedPage_data()
         << QList<QSize> {{200, 100}, {300, 150}, {120, 240}};
     QTest::newRow("last page as -1") << QStringList {"--page", "-1", "doc.pdf"}
                                      << QStringList {"doc_2.png"} << QList<QSize> {{120, 240}};
+    QTest::newRow("last page of a document, an image whole")
+        << QStringList {"--page", "-1", "doc.pdf", "picture.png"}
+        << QStringList {"doc_2.png", "picture_0.png"} << QList<QSize> {{120, 240}, {64, 48}};
     QTest::newRow("one middle page") << QStringList {"--page", "1", "doc.pdf"}
                                      << QStringList {"doc_1.png"} << QList<QSize> {{300, 150}};
     QTest::newRow("document and image")
