@@ -73,6 +73,8 @@ case "$cmd" in
   bench)
     install_deps
     build build-release -DCMAKE_BUILD_TYPE=Release -DVELA_BUILD_TESTS=OFF
+    # The benchmarks draw test content with Qt; they need no display.
+    export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
     for b in build-release/bin/bench_*; do
       [ -x "$b" ] || continue
       echo "== $(basename "$b")"
