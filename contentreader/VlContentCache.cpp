@@ -121,6 +121,11 @@ QString VlContentCache::fileDigest(const QString &path, bool processEvents)
     return QString::fromLatin1(hash.result().toHex());
 }
 
+QString VlContentCache::bytesDigest(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex());
+}
+
 void VlContentCache::storeTotalBytes(quint64 total)
 {
     QMutexLocker totalLocker(&totalBytesLock);
@@ -132,13 +137,13 @@ void VlContentCache::storeTotalBytes(quint64 total)
     emit totalBytesChanged(total);
 }
 
-void VlContentCache::insert(
-    std::shared_ptr<QImage> image, const QString &uri, int pageIndex, const QSize &requestedSize)
+void VlContentCache::insert(std::shared_ptr<QImage> image, const QString &uri, int pageIndex,
+    const QSize &requestedSize, const QString &digest)
 {
     const QString key = VlContentPage::sizeKey(requestedSize);
     const bool eventsAllowed = QThread::currentThread() == thread();
-    QString digest;
-    bool digestTaken = false;
+    QString recordDigest = digest;
+    bool digestTaken = !digest.isEmpty();
     for (;;) {
         QMutexLocker contentsLocker(&contentsLock);
         auto record = contents.value(uri);
@@ -146,7 +151,7 @@ void VlContentCache::insert(
             // A new record needs the file's digest. Hashing a large file takes long, so it is
             // done without the contents lock; a record made meanwhile is used as found.
             contentsLocker.unlock();
-            digest = fileDigest(uri, eventsAllowed);
+            recordDigest = fileDigest(uri, eventsAllowed);
             digestTaken = true;
             continue;
         }
@@ -166,7 +171,7 @@ void VlContentCache::insert(
         } else {
             record = std::make_shared<ImageInfo>();
             record->uri = uri;
-            record->hash = digest;
+            record->hash = recordDigest;
             record->pageCount = 1;
             contents.insert(uri, record);
         }
@@ -186,11 +191,11 @@ void VlContentCache::insert(
     }
 }
 
-void VlContentCache::setPageCount(const QString &uri, int pageCount)
+void VlContentCache::setPageCount(const QString &uri, int pageCount, const QString &digest)
 {
     const bool eventsAllowed = QThread::currentThread() == thread();
-    QString digest;
-    bool digestTaken = false;
+    QString recordDigest = digest;
+    bool digestTaken = !digest.isEmpty();
     for (;;) {
         QMutexLocker contentsLocker(&contentsLock);
         auto record = contents.value(uri);
@@ -200,13 +205,13 @@ void VlContentCache::setPageCount(const QString &uri, int pageCount)
         }
         if (!digestTaken) {
             contentsLocker.unlock();
-            digest = fileDigest(uri, eventsAllowed);
+            recordDigest = fileDigest(uri, eventsAllowed);
             digestTaken = true;
             continue;
         }
         record = std::make_shared<ImageInfo>();
         record->uri = uri;
-        record->hash = digest;
+        record->hash = recordDigest;
         record->pageCount = pageCount;
         contents.insert(uri, record);
         return;

@@ -58,10 +58,16 @@ public:
     // missing or unreadable. With processEvents the calling thread's events run after each
     // chunk, which only the cache's own thread may allow (a worker would re-enter itself).
     static QString fileDigest(const QString &path, bool processEvents);
+    // The same digest of bytes already in memory.
+    static QString bytesDigest(const QByteArray &bytes);
 
+    // digest, when given, is the digest of the bytes the image or page count was made from;
+    // a new record takes it instead of hashing the file, which may have been replaced since
+    // those bytes were read. Without it the file is hashed. An existing record keeps its
+    // digest either way.
     void insert(std::shared_ptr<QImage> image, const QString &uri, int pageIndex,
-        const QSize &requestedSize);
-    void setPageCount(const QString &uri, int pageCount);
+        const QSize &requestedSize, const QString &digest = QString());
+    void setPageCount(const QString &uri, int pageCount, const QString &digest = QString());
     bool contains(const QString &uri, int pageIndex) const;
     std::shared_ptr<QImage> getImage(const QString &uri, int pageIndex);
     std::shared_ptr<QImage> getImageLarge(

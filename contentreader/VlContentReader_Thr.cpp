@@ -7,6 +7,7 @@
 #include <VlExtension.h>
 #include <VlPdf.h>
 
+#include <QBuffer>
 #include <QFile>
 #include <QImageReader>
 #include <QMutexLocker>
@@ -27,20 +28,36 @@ constexpr quint64 minimumDecodeLimit = 256ull * 1024 * 1024;
 
 constexpr qint64 pdfChunkSize = 524288;
 // What one QByteArray can hold, with room to spare for its header.
-constexpr qint64 maximumPdfBytes = std::numeric_limits<int>::max() - 1024 * 1024;
+constexpr qint64 maximumContentBytes = std::numeric_limits<int>::max() - 1024 * 1024;
 
 // The logical screen of a GIF file, which its decoder allocates whole while the reader's
 // size() reports only the first frame; QSize() for anything else.
-QSize gifScreenSize(const QString &path)
+QSize gifScreenSize(const QByteArray &bytes)
+{
+    if (bytes.size() < 10 || !bytes.startsWith("GIF"))
+        return QSize();
+    return QSize(qFromLittleEndian<quint16>(bytes.constData() + 6),
+        qFromLittleEndian<quint16>(bytes.constData() + 8));
+}
+
+// The whole of a file. False when it cannot be opened or read, or is larger than a byte
+// array can hold.
+bool readWholeFile(const QString &path, QByteArray *bytes)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return QSize();
-    const QByteArray header = file.read(10);
-    if (header.size() < 10 || !header.startsWith("GIF"))
-        return QSize();
-    return QSize(qFromLittleEndian<quint16>(header.constData() + 6),
-        qFromLittleEndian<quint16>(header.constData() + 8));
+        return false;
+    // Growing past what a byte array holds would throw from inside Qt.
+    if (file.size() > maximumContentBytes)
+        return false;
+    try {
+        *bytes = file.readAll();
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    const bool ok = file.error() == QFileDevice::NoError;
+    file.close();
+    return ok;
 }
 
 class ReadStepScope
@@ -234,14 +251,28 @@ void VlContentReader_Thr::readContent(int pageIndex, const QSize &size)
 
 bool VlContentReader_Thr::readImage(const QFileInfo &file, const QSize &size)
 {
-    QImageReader reader(file.absoluteFilePath());
+    // The file is read once, and both the image and the digest the cache records come from
+    // those bytes. Hashing the file again after decoding would record the digest of whatever
+    // replaced it meanwhile next to the old image, and the change would never be noticed.
+    QByteArray bytes;
+    if (!readWholeFile(file.absoluteFilePath(), &bytes)) {
+        setLastError(tr("An error occured while reading the image file."));
+        return false;
+    }
+    const QString digest = VlContentCache::bytesDigest(bytes);
+    if (contentReadHook)
+        contentReadHook();
+
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
     reader.setDecideFormatFromContent(true);
 
     // A small file may declare enormous dimensions; the decoder would try to allocate them
     // all. The header is read first and such an image refused before anything is decoded.
     QSize declared = reader.size();
     if (reader.format() == "gif")
-        declared = declared.expandedTo(gifScreenSize(file.absoluteFilePath()));
+        declared = declared.expandedTo(gifScreenSize(bytes));
     const quint64 limit = decodeLimit(cache->getMaximumCacheSize());
     if (exceedsDecodeLimit(declared, reader.imageFormat(), limit)) {
         setLastError(tr("An error occured while reading the image file."));
@@ -253,7 +284,7 @@ bool VlContentReader_Thr::readImage(const QFileInfo &file, const QSize &size)
         setLastError(tr("An error occured while reading the image file."));
         return false;
     }
-    cache->insert(std::move(image), uri, 0, size);
+    cache->insert(std::move(image), uri, 0, size, digest);
     return true;
 }
 
@@ -268,8 +299,13 @@ bool VlContentReader_Thr::readPdf(
     // Made after the key, so it closes the document before the key is given back.
     const DocumentCloser closer(pdf);
 
-    if (!loadPdfBytes(&pdf, absolutePath))
+    // The digest of the bytes the document was loaded from, recorded with its page count
+    // and pages: the file may be replaced while the page is drawn.
+    QString digest;
+    if (!loadPdfBytes(&pdf, absolutePath, &digest))
         return false;
+    if (contentReadHook)
+        contentReadHook();
 
     int count;
     {
@@ -278,7 +314,7 @@ bool VlContentReader_Thr::readPdf(
         QMutexLocker globalLocker(VlPdf::globalLocker());
         count = pdf.pageCount();
     }
-    cache->setPageCount(uri, count);
+    cache->setPageCount(uri, count, digest);
     emit gotContentPageCount(uri, count);
 
     if (count < 1) {
@@ -322,11 +358,11 @@ bool VlContentReader_Thr::readPdf(
     }
 
     // Stored under the page it resolved to; the request's signals keep the index as asked.
-    cache->insert(std::move(image), uri, page, size);
+    cache->insert(std::move(image), uri, page, size, digest);
     return true;
 }
 
-bool VlContentReader_Thr::loadPdfBytes(VlPdf *pdf, const QString &path)
+bool VlContentReader_Thr::loadPdfBytes(VlPdf *pdf, const QString &path, QString *digest)
 {
     QFile pdfFile(path);
     if (!pdfFile.exists()) {
@@ -352,13 +388,13 @@ bool VlContentReader_Thr::loadPdfBytes(VlPdf *pdf, const QString &path)
 
     // A document that a byte array cannot hold is refused before anything is read; growing
     // past the limit would throw from inside Qt.
-    if (pdfFile.size() > maximumPdfBytes)
+    if (pdfFile.size() > maximumContentBytes)
         return readError();
     try {
         bytes->reserve(int(pdfFile.size()));
         while (!pdfFile.atEnd()) {
             const int offset = bytes->size();
-            const qint64 room = maximumPdfBytes - offset;
+            const qint64 room = maximumContentBytes - offset;
             if (room <= 0)
                 return readError(); // the file grew while it was read
             const int wanted = int(qMin(pdfChunkSize, room));
@@ -379,6 +415,7 @@ bool VlContentReader_Thr::loadPdfBytes(VlPdf *pdf, const QString &path)
         return readError();
     }
     pdfFile.close();
+    *digest = VlContentCache::bytesDigest(*bytes);
 
     bool ok;
     {

@@ -9,6 +9,10 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
+
+class tst_VlContentReader_Thr;
+
 namespace Vela {
 
 class VlContentCache;
@@ -51,6 +55,8 @@ private slots:
     void readNext();
 
 private:
+    friend class ::tst_VlContentReader_Thr;
+
     struct RequestItem
     {
         int pageIndex;
@@ -60,7 +66,7 @@ private:
     void readContent(int pageIndex, const QSize &size);
     bool readImage(const QFileInfo &file, const QSize &size);
     bool readPdf(const QFileInfo &file, int pageIndex, const QString &uri, const QSize &size);
-    bool loadPdfBytes(VlPdf *pdf, const QString &path);
+    bool loadPdfBytes(VlPdf *pdf, const QString &path, QString *digest);
     void setLastError(const QString &message);
     bool isAborted() const;
     void onFinished();
@@ -77,6 +83,9 @@ private:
     QRecursiveMutex requestLock;
     // Set while a read step runs; touched only in the worker's thread.
     bool inReadStep = false;
+    // Called in the worker's thread after a content's bytes were read and before anything
+    // is recorded for them; lets tests replace the file at the worst moment.
+    std::function<void()> contentReadHook;
 };
 
 } // namespace Vela

@@ -36,6 +36,8 @@ private slots:
     void firstInsertCreatesRecordWithOnePage();
     void signalOnlyWhenTotalChanges();
     void setPageCountCreatesRecordWithoutBytes();
+    void givenDigestOnlyForNewRecords_data();
+    void givenDigestOnlyForNewRecords();
 
     void oldestOnEmptyCache();
     void oldestTieBreaking();
@@ -277,6 +279,47 @@ void tst_VlContentCache::setPageCountCreatesRecordWithoutBytes()
     QCOMPARE(count, 0);
 }
 
+void tst_VlContentCache::givenDigestOnlyForNewRecords_data()
+{
+    QTest::addColumn<bool>("pageCount"); // setPageCount, else insert
+    QTest::addColumn<bool>("earlierRecord");
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<QString>("recorded"); // "given", "file" or "earlier"
+
+    const QString given = VlContentCache::bytesDigest("bytes that were read");
+    QTest::newRow("insert, digest given") << false << false << given << "given";
+    QTest::newRow("insert, no digest hashes the file") << false << false << QString() << "file";
+    QTest::newRow("insert keeps the earlier digest") << false << true << given << "earlier";
+    QTest::newRow("page count, digest given") << true << false << given << "given";
+    QTest::newRow("page count, no digest hashes the file") << true << false << QString() << "file";
+    QTest::newRow("page count keeps the earlier digest") << true << true << given << "earlier";
+}
+
+void tst_VlContentCache::givenDigestOnlyForNewRecords()
+{
+    QFETCH(bool, pageCount);
+    QFETCH(bool, earlierRecord);
+    QFETCH(QString, given);
+    QFETCH(QString, recorded);
+
+    VlContentCache cache(nullptr);
+    const QString path = dir.filePath("digest-given.pdf");
+    QVERIFY(TestContent::writeFile(path, "bytes on disk now"));
+    const QString earlier = VlContentCache::bytesDigest("bytes of an earlier read");
+    if (earlierRecord)
+        cache.insert(image(2, 2), path, 1, QSize(), earlier);
+
+    if (pageCount)
+        cache.setPageCount(path, 4, given);
+    else
+        cache.insert(image(2, 2), path, 0, QSize(), given);
+
+    const QMap<QString, QString> expected {
+        {"given", given}, {"file", VlContentCache::fileDigest(path, false)}, {"earlier", earlier}};
+    QCOMPARE(cache.contents.value(path)->hash, expected.value(recorded));
+    QCOMPARE(cache.getContentPageCount(path), pageCount ? 4 : 1);
+}
+
 void tst_VlContentCache::oldestOnEmptyCache()
 {
     VlContentCache cache(nullptr);
@@ -447,6 +490,7 @@ void tst_VlContentCache::fileDigest()
         = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex());
     QCOMPARE(VlContentCache::fileDigest(path, true), expected);
     QCOMPARE(VlContentCache::fileDigest(path, false), expected);
+    QCOMPARE(VlContentCache::bytesDigest(bytes), expected);
     QCOMPARE(VlContentCache::fileDigest(dir.filePath("missing.bin"), true), QString());
     QCOMPARE(VlContentCache::fileDigest(dir.path(), true), QString());
 }

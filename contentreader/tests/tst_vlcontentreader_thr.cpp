@@ -1,7 +1,9 @@
 #include "VlContentCache.h"
+#include "VlContentCacheCorrector.h"
 #include "VlContentReader_Ctrl.h"
 #include "VlContentReader_Thr.h"
 #include "testcontent.h"
+#include "testpdf.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -86,6 +88,8 @@ private slots:
     void hugeImageRefusedBeforeDecoding();
     void decodeLimit_data();
     void decodeLimit();
+    void replacedAfterReadIsDroppedAtNextPass_data();
+    void replacedAfterReadIsDroppedAtNextPass();
 
 private:
     QString path(const QString &name) const { return dir.filePath(name); }
@@ -377,6 +381,77 @@ void tst_VlContentReader_Thr::decodeLimit()
     QCOMPARE(limit, qMax<quint64>(256ull * 1024 * 1024, maximumCacheSize));
     QCOMPARE(
         VlContentReader_Thr::exceedsDecodeLimit(declared, QImage::Format(format), limit), refused);
+}
+
+namespace {
+
+// Two versions of a content file, differing in their bytes and in the size they read to.
+bool writeVersion(const QString &file, int version)
+{
+    if (file.endsWith(QLatin1String(".pdf")))
+        return TestPdf::writePdf(file, 1, version);
+    return TestContent::pattern(QSize(20 + 10 * version, 10 + 5 * version)).save(file);
+}
+
+QSize versionSize(const QString &file, int version)
+{
+    if (file.endsWith(QLatin1String(".pdf")))
+        return TestPdf::pageSize(version);
+    return QSize(20 + 10 * version, 10 + 5 * version);
+}
+
+} // namespace
+
+void tst_VlContentReader_Thr::replacedAfterReadIsDroppedAtNextPass_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("replace");
+
+    QTest::newRow("image replaced") << "replaced.png" << true;
+    QTest::newRow("image unchanged") << "unchanged.png" << false;
+    QTest::newRow("pdf replaced") << "replaced.pdf" << true;
+    QTest::newRow("pdf unchanged") << "unchanged.pdf" << false;
+}
+
+void tst_VlContentReader_Thr::replacedAfterReadIsDroppedAtNextPass()
+{
+    // A sync tool replaces the file after the worker has read its bytes and before the cache
+    // records anything. The record must carry the digest of the bytes the image came from,
+    // so that the corrector's next pass sees the change and the next read gets the new file.
+    QFETCH(QString, name);
+    QFETCH(bool, replace);
+    const QString file = path(name);
+    QVERIFY(writeVersion(file, 0));
+
+    VlContentCache *cache = VlContentCache::instance();
+    VlContentCacheCorrector *corrector = cache->cacheCorrector();
+    corrector->stop(); // its timer would run a pass of its own while the test waits
+
+    VlContentReader_Thr worker(file, nullptr);
+    bool replaced = false;
+    worker.contentReadHook = [&] {
+        if (replace)
+            replaced = writeVersion(file, 1);
+    };
+    QSignalSpy ready(&worker, &VlContentReader_Thr::readyContent);
+    QSignalSpy finished(&worker, &VlContentReader_Thr::finished);
+    worker.read(0, QSize());
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(ready.count(), 1);
+    QCOMPARE(replaced, replace);
+    QCOMPARE(cache->getImage(file, 0)->size(), versionSize(file, 0));
+
+    // Switched on as its thread left it, with the timer running again after the pass.
+    corrector->setEnabled(true);
+    corrector->correct();
+    QCOMPARE(cache->contains(file, 0), !replace);
+    QCOMPARE(cache->getContentPageCount(file), replace ? 0 : 1);
+
+    worker.contentReadHook = nullptr;
+    worker.read(0, QSize());
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(ready.count(), 2);
+    QCOMPARE(cache->getImage(file, 0)->size(), versionSize(file, replace ? 1 : 0));
 }
 
 QTEST_MAIN(tst_VlContentReader_Thr)
