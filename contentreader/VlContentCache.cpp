@@ -272,6 +272,12 @@ std::shared_ptr<QImage> VlContentCache::getImageLarge(
     return nullptr;
 }
 
+bool VlContentCache::hasRecord(const QString &uri) const
+{
+    QMutexLocker contentsLocker(&contentsLock);
+    return contents.contains(uri);
+}
+
 int VlContentCache::getContentPageCount(const QString &uri) const
 {
     QMutexLocker contentsLocker(&contentsLock);

@@ -69,6 +69,8 @@ public:
         const QSize &requestedSize, const QString &digest = QString());
     void setPageCount(const QString &uri, int pageCount, const QString &digest = QString());
     bool contains(const QString &uri, int pageIndex) const;
+    // True while the cache keeps a record (page count, digest) for uri.
+    bool hasRecord(const QString &uri) const;
     std::shared_ptr<QImage> getImage(const QString &uri, int pageIndex);
     std::shared_ptr<QImage> getImageLarge(
         const QString &uri, int pageIndex, const QSize &requestedSize);

@@ -415,7 +415,10 @@ bool VlContentReader_Thr::loadPdfBytes(VlPdf *pdf, const QString &path, QString 
         return readError();
     }
     pdfFile.close();
-    *digest = VlContentCache::bytesDigest(*bytes);
+    // Only a new record takes a digest; an existing one keeps the digest of the bytes it was
+    // first made from, so hashing a large document again for every page would be wasted.
+    if (!cache->hasRecord(uri))
+        *digest = VlContentCache::bytesDigest(*bytes);
 
     bool ok;
     {
