@@ -166,7 +166,7 @@ void VlContentCache::insert(std::shared_ptr<QImage> image, const QString &uri, i
             if (page) {
                 const auto replaced = page->images.value(key);
                 if (replaced)
-                    total -= bytesOf(replaced->image);
+                    total -= replaced->bytes;
             }
         } else {
             record = std::make_shared<ImageInfo>();
@@ -184,8 +184,9 @@ void VlContentCache::insert(std::shared_ptr<QImage> image, const QString &uri, i
             entry = std::make_shared<VlContentPage::ImageInfo>();
         entry->image = std::move(image);
         entry->usedTime = QDateTime::currentDateTime();
+        entry->bytes = bytesOf(entry->image);
 
-        total += bytesOf(entry->image);
+        total += entry->bytes;
         storeTotalBytes(total);
         return;
     }
@@ -416,7 +417,7 @@ void VlContentCache::removeImage(QString uri, int pageIndex, QSize requestSize)
         if (page) {
             const auto entry = page->images.take(VlContentPage::sizeKey(requestSize));
             if (entry)
-                removed = bytesOf(entry->image);
+                removed = entry->bytes;
         }
     }
     QMutexLocker totalLocker(&totalBytesLock);
@@ -439,7 +440,7 @@ void VlContentCache::removeUriIfNotMatchHash(QString uri, QString hash)
     quint64 removed = 0;
     for (const auto &page : qAsConst(record->pages)) {
         for (const auto &entry : qAsConst(page->images))
-            removed += bytesOf(entry->image);
+            removed += entry->bytes;
     }
     contents.remove(uri);
     QMutexLocker totalLocker(&totalBytesLock);

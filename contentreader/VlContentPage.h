@@ -20,6 +20,9 @@ public:
     {
         std::shared_ptr<QImage> image;
         QDateTime usedTime;
+        // The image's size in bytes when it was stored. Holders get a writable image and
+        // may change it, so the total is kept with this figure, never with the image's own.
+        quint64 bytes = 0;
     };
 
     // Keyed by the size key of the requested size, in string order.

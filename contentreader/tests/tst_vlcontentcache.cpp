@@ -33,6 +33,8 @@ private slots:
     void lookupsRefreshUsedTimeButContainsDoesNot();
 
     void replaceOnInsertCountsOnlyTheNewImage();
+    void totalSurvivesImagesChangedByTheirHolder_data();
+    void totalSurvivesImagesChangedByTheirHolder();
     void firstInsertCreatesRecordWithOnePage();
     void signalOnlyWhenTotalChanges();
     void setPageCountCreatesRecordWithoutBytes();
@@ -218,6 +220,48 @@ void tst_VlContentCache::replaceOnInsertCountsOnlyTheNewImage()
     QCOMPARE(cache.getImage(uri, 0), second);
     // The image the caller kept stays valid after the cache let go of it.
     QCOMPARE(first->width(), 100);
+}
+
+void tst_VlContentCache::totalSurvivesImagesChangedByTheirHolder_data()
+{
+    QTest::addColumn<QString>("removal");
+    QTest::addColumn<QSize>("changedTo");
+
+    for (const char *removal : {"removeImage", "insert", "removeUriIfNotMatchHash"}) {
+        QTest::newRow(qPrintable(QString(removal) + ", grown"))
+            << QString(removal) << QSize(400, 300);
+        QTest::newRow(qPrintable(QString(removal) + ", shrunk")) << QString(removal) << QSize(2, 2);
+    }
+}
+
+void tst_VlContentCache::totalSurvivesImagesChangedByTheirHolder()
+{
+    // getImage hands out a writable image; a host that scales it in place must not change
+    // what the cache counted for it, or the total drifts and may wrap below zero.
+    QFETCH(QString, removal);
+    QFETCH(QSize, changedTo);
+
+    VlContentCache cache(nullptr);
+    const QString uri = dir.filePath("held.png");
+    cache.insert(image(100, 100), uri, 0, QSize(), "digest");
+    cache.insert(image(10, 10), uri, 0, QSize(10, 10));
+    const quint64 other = 10 * 10 * 4;
+    QCOMPARE(cache.getCachedSize(), 100 * 100 * 4 + other);
+
+    const auto held = cache.getImage(uri, 0);
+    *held = QImage(changedTo, QImage::Format_ARGB32);
+
+    quint64 expected = other;
+    if (removal == "removeImage") {
+        cache.removeImage(uri, 0, QSize());
+    } else if (removal == "insert") {
+        cache.insert(image(20, 20), uri, 0, QSize());
+        expected += 20 * 20 * 4;
+    } else {
+        cache.removeUriIfNotMatchHash(uri, "another digest");
+        expected = 0;
+    }
+    QCOMPARE(cache.getCachedSize(), expected);
 }
 
 void tst_VlContentCache::firstInsertCreatesRecordWithOnePage()
