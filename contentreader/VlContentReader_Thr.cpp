@@ -359,6 +359,9 @@ bool VlContentReader_Thr::readPdf(
 
     // Stored under the page it resolved to; the request's signals keep the index as asked.
     cache->insert(std::move(image), uri, page, size, digest);
+    // The record may have been dropped while the page was drawn (cleared, or found changed),
+    // and one made anew by the insert counts a single page; -1 would then miss this page.
+    cache->setPageCount(uri, count, digest);
     return true;
 }
 

@@ -90,6 +90,8 @@ private slots:
     void decodeLimit();
     void replacedAfterReadIsDroppedAtNextPass_data();
     void replacedAfterReadIsDroppedAtNextPass();
+    void pageCountKeptWhenRecordDroppedDuringRender_data();
+    void pageCountKeptWhenRecordDroppedDuringRender();
 
 private:
     QString path(const QString &name) const { return dir.filePath(name); }
@@ -453,6 +455,63 @@ void tst_VlContentReader_Thr::replacedAfterReadIsDroppedAtNextPass()
     QVERIFY(finished.wait(10000));
     QCOMPARE(ready.count(), 2);
     QCOMPARE(cache->getImage(file, 0)->size(), versionSize(file, replace ? 1 : 0));
+}
+
+void tst_VlContentReader_Thr::pageCountKeptWhenRecordDroppedDuringRender_data()
+{
+    QTest::addColumn<int>("page");
+    QTest::addColumn<bool>("readBefore");
+    QTest::addColumn<bool>("clear");
+
+    QTest::newRow("last page, cleared") << -1 << false << true;
+    QTest::newRow("last page, dropped as changed") << -1 << false << false;
+    QTest::newRow("middle page, cleared") << 1 << false << true;
+    QTest::newRow("page of a known document, cleared") << -1 << true << true;
+    QTest::newRow("page of a known document, dropped as changed") << 2 << true << false;
+}
+
+void tst_VlContentReader_Thr::pageCountKeptWhenRecordDroppedDuringRender()
+{
+    // The host clears the cache, or the corrector drops the document as changed, while a
+    // page is being drawn. The page stored afterwards must sit in a record that knows the
+    // document's page count, or -1 and the page count are answered wrongly.
+    QFETCH(int, page);
+    QFETCH(bool, readBefore);
+    QFETCH(bool, clear);
+
+    const QString file = path("dropped-during-render.pdf");
+    QVERIFY(TestPdf::writePdf(file, 3));
+    VlContentCache *cache = VlContentCache::instance();
+    VlContentReader_Thr worker(file, nullptr);
+    QSignalSpy ready(&worker, &VlContentReader_Thr::readyContent);
+    QSignalSpy finished(&worker, &VlContentReader_Thr::finished);
+    if (readBefore) {
+        worker.read(0, QSize());
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(cache->getContentPageCount(file), 3);
+    }
+
+    // The worker lives in this thread, so a direct connection runs between the recording
+    // of the page count and the drawing of the page.
+    const auto drop = connect(
+        &worker, &VlContentReader_Thr::gotContentPageCount, this,
+        [&] {
+            if (clear)
+                cache->clearAll();
+            else
+                cache->removeUriIfNotMatchHash(file, QStringLiteral("not the recorded digest"));
+        },
+        Qt::DirectConnection);
+    worker.read(page, QSize());
+    QVERIFY(finished.wait(10000));
+    disconnect(drop);
+
+    QCOMPARE(ready.count(), readBefore ? 2 : 1);
+    QCOMPARE(cache->getContentPageCount(file), 3);
+    const auto image = cache->getImage(file, page);
+    QVERIFY(image);
+    QCOMPARE(image->size(), TestPdf::pageSize(page == -1 ? 2 : page));
+    QVERIFY(cache->contains(file, page));
 }
 
 QTEST_MAIN(tst_VlContentReader_Thr)
