@@ -60,8 +60,12 @@ bool VlExclusiveLocker::_lock(const QString &key)
 
 void VlExclusiveLocker::_unlock(const QString &key)
 {
-    QMutexLocker locker(&m_mutex);
-    m_keys.removeAll(key);
+    {
+        QMutexLocker locker(&m_mutex);
+        m_keys.removeAll(key);
+    }
+    // Written after the registry is released: a message handler is the application's code,
+    // and one that waits for another thread would otherwise stall every user of the keys.
     qDebug("unlocked.");
 }
 

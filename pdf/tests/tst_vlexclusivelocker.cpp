@@ -22,8 +22,20 @@ QMutex linesMutex;
 QList<Line> lines;
 QtMessageHandler previousHandler = nullptr;
 
+// Set by a test: the next "unlocked." line makes the handler try the registry from another
+// thread, as an application's handler that hands its lines to another thread would.
+QAtomicInt probeOnUnlock(0);
+QThread *prober = nullptr;
+bool proberFinishedInHandler = false;
+
 void recordMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
+    if (type == QtDebugMsg && text == QLatin1String("unlocked.")
+        && probeOnUnlock.testAndSetOrdered(1, 0)) {
+        prober = QThread::create([] { VlExclusiveLocker::lock(QStringLiteral("probe")); });
+        prober->start();
+        proberFinishedInHandler = prober->wait(3000);
+    }
     if (type == QtDebugMsg) {
         QMutexLocker locker(&linesMutex);
         lines.append({QThread::currentThreadId(), text});
@@ -70,6 +82,7 @@ private slots:
     void waitOnFreeKeyReturnsAtOnceSilently();
     void waitReturnsWhenOtherThreadUnlocks();
     void waitProcessesEventsOfItsThread();
+    void unlockReportsWithoutHoldingTheRegistry();
 };
 
 void tst_VlExclusiveLocker::initTestCase()
@@ -225,6 +238,21 @@ void tst_VlExclusiveLocker::waitProcessesEventsOfItsThread()
     QVERIFY(!VlExclusiveLocker::lock(key));
     VlExclusiveLocker::unlock(key);
     QVERIFY(linesOf(QThread::currentThreadId()).contains("_waitUntilLock...unlocked"));
+}
+
+void tst_VlExclusiveLocker::unlockReportsWithoutHoldingTheRegistry()
+{
+    QVERIFY(VlExclusiveLocker::lock(QStringLiteral("held")));
+    probeOnUnlock.storeRelease(1);
+    VlExclusiveLocker::unlock(QStringLiteral("held"));
+    QVERIFY(prober);
+    // Finishes in any case once the unlock is over; it must have done so within the handler.
+    QVERIFY(prober->wait(5000));
+    delete prober;
+    prober = nullptr;
+    QVERIFY(proberFinishedInHandler);
+    QVERIFY(!VlExclusiveLocker::lock(QStringLiteral("probe")));
+    VlExclusiveLocker::unlock(QStringLiteral("probe"));
 }
 
 QTEST_GUILESS_MAIN(tst_VlExclusiveLocker)
