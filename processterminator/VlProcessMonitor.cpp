@@ -198,6 +198,15 @@ void VlProcessMonitor::scanPidDirectory()
         return;
     }
 
+    if (!VlProcessMonitor_Process::isPrivateDirectory(dir.absolutePath())) {
+        appendLog(QCoreApplication::translate("VlProcessMonitor",
+                      "PID directory can be written by other users; its PID files are left "
+                      "alone. -->\"%1\"")
+                      .arg(dir.absolutePath()),
+            2);
+        return;
+    }
+
     // Targets whose file has gone since the last scan are forgotten with the swap.
     QHash<qint64, Target> previous;
     previous.swap(m_targets);

@@ -7,8 +7,11 @@
 #elif defined(Q_OS_UNIX)
 #include <cerrno>
 #include <csignal>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
+
+#include <QFile>
 #endif
 
 #if defined(Q_OS_LINUX)
@@ -100,6 +103,23 @@ bool VlProcessMonitor_Process::isValidPid(qint64 pid)
     return pid > 0 && pid <= qint64(std::numeric_limits<pid_t>::max());
 #else
     return pid > 0 && pid <= qint64(std::numeric_limits<int>::max());
+#endif
+}
+
+bool VlProcessMonitor_Process::isPrivateDirectory(const QString &path)
+{
+#if defined(Q_OS_UNIX)
+    struct stat status;
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0 || !S_ISDIR(status.st_mode))
+        return false;
+    if (status.st_uid != ::geteuid() || (status.st_mode & S_IWOTH))
+        return false;
+    // A group-writable directory is usual where every user has a group of their own.
+    return !(status.st_mode & S_IWGRP) || status.st_gid == ::getegid();
+#else
+    // The temporary directory belongs to the user's own profile.
+    Q_UNUSED(path);
+    return true;
 #endif
 }
 

@@ -1,6 +1,7 @@
 #ifndef VELA_VLPROCESSMONITOR_PROCESS_H
 #define VELA_VLPROCESSMONITOR_PROCESS_H
 
+#include <QString>
 #include <QtGlobal>
 
 namespace Vela {
@@ -34,6 +35,11 @@ public:
     // POSIX system 0 and negative values address process groups, and a 64-bit value must
     // not be truncated into an unrelated process id.
     static bool isValidPid(qint64 pid);
+
+    // True when no other user can add, rename or replace entries in the directory. Each file
+    // there names a process to end, so a directory that others may write (the shared /tmp
+    // makes that easy) would let them have any process of this user ended.
+    static bool isPrivateDirectory(const QString &path);
 
     static Info inspect(qint64 pid);
     // Politely: SIGTERM on POSIX systems, a close request to the windows of the process on

@@ -15,6 +15,10 @@
 
 #include <memory>
 
+#if defined(Q_OS_UNIX)
+#include <unistd.h>
+#endif
+
 using Vela::VlProcessMonitor;
 
 namespace {
@@ -67,6 +71,8 @@ private slots:
     void removesDeadPidFile();
     void leavesProcessWithFutureStampAlone();
     void leavesOwnAndForeignNamesUntouched();
+    void leavesDirectoryOthersCanWriteAlone_data();
+    void leavesDirectoryOthersCanWriteAlone();
 
 private:
     std::unique_ptr<VlProcessMonitor> stoppedMonitor();
@@ -602,6 +608,49 @@ void tst_VlProcessMonitor::leavesOwnAndForeignNamesUntouched()
     QCOMPARE(lines.at(0).text, NO_TARGET);
     QCOMPARE(lines.at(1).text, NO_TARGET);
     QVERIFY(!child.process.waitForFinished(300));
+}
+
+void tst_VlProcessMonitor::leavesDirectoryOthersCanWriteAlone_data()
+{
+    QTest::addColumn<bool>("worldWritable");
+    QTest::addColumn<bool>("foreignOwner");
+    QTest::newRow("writable by everyone") << true << false;
+    QTest::newRow("owned by another user") << false << true;
+}
+
+void tst_VlProcessMonitor::leavesDirectoryOthersCanWriteAlone()
+{
+    REQUIRE_LINUX_PROCESSES();
+    QFETCH(bool, worldWritable);
+    QFETCH(bool, foreignOwner);
+    if (foreignOwner && ::geteuid() != 0)
+        QSKIP("giving the directory to another user needs root");
+
+    ChildProcess child;
+    QVERIFY(child.start(QStringLiteral("sleep"), {QStringLiteral("60")}));
+    const QString name = QString::number(child.pid);
+    // A file that anyone could have planted there, naming a process of this user.
+    const QString path = writePidFile(name, nowStamp(-1000).toLatin1());
+    QVERIFY(!path.isEmpty());
+    const QByteArray dir = QFile::encodeName(pidDirPath());
+    const QFile::Permissions permissions = QFile::permissions(pidDirPath());
+    if (worldWritable)
+        QVERIFY(QFile::setPermissions(pidDirPath(), permissions | QFile::WriteOther));
+    if (foreignOwner)
+        QCOMPARE(::chown(dir.constData(), 65534, 65534), 0);
+
+    auto monitor = stoppedMonitor();
+    monitor->scanPidDirectory();
+    QCOMPARE(countLines(*monitor, QStringLiteral("Asked process"), Qt::yellow), 0);
+    QCOMPARE(countLines(*monitor, QStringLiteral("can be written by other users"), Qt::red), 1);
+    QVERIFY(QFile::exists(path));
+
+    // The same file in a private directory is acted on.
+    QVERIFY(QFile::setPermissions(pidDirPath(), permissions));
+    QCOMPARE(::chown(dir.constData(), ::geteuid(), ::getegid()), 0);
+    monitor->scanPidDirectory();
+    QCOMPARE(countLines(*monitor, QStringLiteral("Asked process %1 ").arg(name), Qt::yellow), 1);
+    QVERIFY(child.process.waitForFinished(5000));
 }
 
 QTEST_MAIN(tst_VlProcessMonitor)
