@@ -37,6 +37,13 @@ QDateTime farFuture()
     return QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59, 999), Qt::LocalTime);
 }
 
+VlContentCache::DigestSource givenDigest(const QString &digest)
+{
+    if (digest.isEmpty())
+        return nullptr;
+    return [digest] { return digest; };
+}
+
 } // namespace
 
 VlContentCache::VlContentCache(QObject *parent)
@@ -140,10 +147,16 @@ void VlContentCache::storeTotalBytes(quint64 total)
 void VlContentCache::insert(std::shared_ptr<QImage> image, const QString &uri, int pageIndex,
     const QSize &requestedSize, const QString &digest)
 {
+    insert(std::move(image), uri, pageIndex, requestedSize, givenDigest(digest));
+}
+
+void VlContentCache::insert(std::shared_ptr<QImage> image, const QString &uri, int pageIndex,
+    const QSize &requestedSize, const DigestSource &digestOf)
+{
     const QString key = VlContentPage::sizeKey(requestedSize);
     const bool eventsAllowed = QThread::currentThread() == thread();
-    QString recordDigest = digest;
-    bool digestTaken = !digest.isEmpty();
+    QString recordDigest;
+    bool digestTaken = false;
     for (;;) {
         QMutexLocker contentsLocker(&contentsLock);
         auto record = contents.value(uri);
@@ -151,7 +164,7 @@ void VlContentCache::insert(std::shared_ptr<QImage> image, const QString &uri, i
             // A new record needs the file's digest. Hashing a large file takes long, so it is
             // done without the contents lock; a record made meanwhile is used as found.
             contentsLocker.unlock();
-            recordDigest = fileDigest(uri, eventsAllowed);
+            recordDigest = digestOf ? digestOf() : fileDigest(uri, eventsAllowed);
             digestTaken = true;
             continue;
         }
@@ -194,9 +207,14 @@ void VlContentCache::insert(std::shared_ptr<QImage> image, const QString &uri, i
 
 void VlContentCache::setPageCount(const QString &uri, int pageCount, const QString &digest)
 {
+    setPageCount(uri, pageCount, givenDigest(digest));
+}
+
+void VlContentCache::setPageCount(const QString &uri, int pageCount, const DigestSource &digestOf)
+{
     const bool eventsAllowed = QThread::currentThread() == thread();
-    QString recordDigest = digest;
-    bool digestTaken = !digest.isEmpty();
+    QString recordDigest;
+    bool digestTaken = false;
     for (;;) {
         QMutexLocker contentsLocker(&contentsLock);
         auto record = contents.value(uri);
@@ -206,7 +224,7 @@ void VlContentCache::setPageCount(const QString &uri, int pageCount, const QStri
         }
         if (!digestTaken) {
             contentsLocker.unlock();
-            recordDigest = fileDigest(uri, eventsAllowed);
+            recordDigest = digestOf ? digestOf() : fileDigest(uri, eventsAllowed);
             digestTaken = true;
             continue;
         }
@@ -271,12 +289,6 @@ std::shared_ptr<QImage> VlContentCache::getImageLarge(
         }
     }
     return nullptr;
-}
-
-bool VlContentCache::hasRecord(const QString &uri) const
-{
-    QMutexLocker contentsLocker(&contentsLock);
-    return contents.contains(uri);
 }
 
 int VlContentCache::getContentPageCount(const QString &uri) const

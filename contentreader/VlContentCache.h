@@ -13,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class QThread;
@@ -68,9 +69,15 @@ public:
     void insert(std::shared_ptr<QImage> image, const QString &uri, int pageIndex,
         const QSize &requestedSize, const QString &digest = QString());
     void setPageCount(const QString &uri, int pageCount, const QString &digest = QString());
+    // The same, with the digest of a new record asked from digestOf (without the contents
+    // lock) and only when a record is made: a caller that holds the bytes need not hash
+    // them for a content the cache knows, and still records their digest if the record went
+    // meanwhile.
+    using DigestSource = std::function<QString()>;
+    void insert(std::shared_ptr<QImage> image, const QString &uri, int pageIndex,
+        const QSize &requestedSize, const DigestSource &digestOf);
+    void setPageCount(const QString &uri, int pageCount, const DigestSource &digestOf);
     bool contains(const QString &uri, int pageIndex) const;
-    // True while the cache keeps a record (page count, digest) for uri.
-    bool hasRecord(const QString &uri) const;
     std::shared_ptr<QImage> getImage(const QString &uri, int pageIndex);
     std::shared_ptr<QImage> getImageLarge(
         const QString &uri, int pageIndex, const QSize &requestedSize);

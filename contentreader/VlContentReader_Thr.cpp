@@ -300,10 +300,19 @@ bool VlContentReader_Thr::readPdf(
     const DocumentCloser closer(pdf);
 
     // The digest of the bytes the document was loaded from, recorded with its page count
-    // and pages: the file may be replaced while the page is drawn.
-    QString digest;
-    if (!loadPdfBytes(&pdf, absolutePath, &digest))
+    // and pages: the file may be replaced while the page is drawn. The cache asks for it only
+    // when it makes the content's record, which for a known document it usually does not;
+    // but the record may go while the page is drawn, so the bytes are kept until the page is
+    // stored.
+    std::shared_ptr<QByteArray> bytes;
+    if (!loadPdfBytes(&pdf, absolutePath, &bytes))
         return false;
+    QString digest;
+    const VlContentCache::DigestSource digestOf = [&digest, bytes] {
+        if (digest.isEmpty())
+            digest = VlContentCache::bytesDigest(*bytes);
+        return digest;
+    };
     if (contentReadHook)
         contentReadHook();
 
@@ -314,7 +323,7 @@ bool VlContentReader_Thr::readPdf(
         QMutexLocker globalLocker(VlPdf::globalLocker());
         count = pdf.pageCount();
     }
-    cache->setPageCount(uri, count, digest);
+    cache->setPageCount(uri, count, digestOf);
     emit gotContentPageCount(uri, count);
 
     if (count < 1) {
@@ -358,14 +367,15 @@ bool VlContentReader_Thr::readPdf(
     }
 
     // Stored under the page it resolved to; the request's signals keep the index as asked.
-    cache->insert(std::move(image), uri, page, size, digest);
+    cache->insert(std::move(image), uri, page, size, digestOf);
     // The record may have been dropped while the page was drawn (cleared, or found changed),
     // and one made anew by the insert counts a single page; -1 would then miss this page.
-    cache->setPageCount(uri, count, digest);
+    cache->setPageCount(uri, count, digestOf);
     return true;
 }
 
-bool VlContentReader_Thr::loadPdfBytes(VlPdf *pdf, const QString &path, QString *digest)
+bool VlContentReader_Thr::loadPdfBytes(
+    VlPdf *pdf, const QString &path, std::shared_ptr<QByteArray> *loaded)
 {
     QFile pdfFile(path);
     if (!pdfFile.exists()) {
@@ -377,7 +387,7 @@ bool VlContentReader_Thr::loadPdfBytes(VlPdf *pdf, const QString &path, QString 
         return false;
     }
 
-    // The bytes live as long as the longer of this function and the open document.
+    // The bytes live as long as the last of the caller's copy and the open document.
     std::shared_ptr<QByteArray> bytes(new QByteArray(), [](QByteArray *data) {
         delete data;
         QMessageLogger().debug("Raw PDF data deleted.");
@@ -418,10 +428,7 @@ bool VlContentReader_Thr::loadPdfBytes(VlPdf *pdf, const QString &path, QString 
         return readError();
     }
     pdfFile.close();
-    // Only a new record takes a digest; an existing one keeps the digest of the bytes it was
-    // first made from, so hashing a large document again for every page would be wasted.
-    if (!cache->hasRecord(uri))
-        *digest = VlContentCache::bytesDigest(*bytes);
+    *loaded = bytes;
 
     bool ok;
     {

@@ -1,6 +1,7 @@
 #ifndef VELA_VLCONTENTREADER_THR_H
 #define VELA_VLCONTENTREADER_THR_H
 
+#include <QByteArray>
 #include <QFileInfo>
 #include <QImage>
 #include <QList>
@@ -10,6 +11,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class tst_VlContentReader_Thr;
 
@@ -66,7 +68,7 @@ private:
     void readContent(int pageIndex, const QSize &size);
     bool readImage(const QFileInfo &file, const QSize &size);
     bool readPdf(const QFileInfo &file, int pageIndex, const QString &uri, const QSize &size);
-    bool loadPdfBytes(VlPdf *pdf, const QString &path, QString *digest);
+    bool loadPdfBytes(VlPdf *pdf, const QString &path, std::shared_ptr<QByteArray> *loaded);
     void setLastError(const QString &message);
     bool isAborted() const;
     void onFinished();

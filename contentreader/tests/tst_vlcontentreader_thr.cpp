@@ -92,6 +92,8 @@ private slots:
     void replacedAfterReadIsDroppedAtNextPass();
     void pageCountKeptWhenRecordDroppedDuringRender_data();
     void pageCountKeptWhenRecordDroppedDuringRender();
+    void laterPageKeepsDigestOfItsBytes_data();
+    void laterPageKeepsDigestOfItsBytes();
 
 private:
     QString path(const QString &name) const { return dir.filePath(name); }
@@ -512,6 +514,60 @@ void tst_VlContentReader_Thr::pageCountKeptWhenRecordDroppedDuringRender()
     QVERIFY(image);
     QCOMPARE(image->size(), TestPdf::pageSize(page == -1 ? 2 : page));
     QVERIFY(cache->contains(file, page));
+}
+
+void tst_VlContentReader_Thr::laterPageKeepsDigestOfItsBytes_data()
+{
+    QTest::addColumn<bool>("clear");
+    QTest::addColumn<bool>("replace");
+
+    QTest::newRow("cleared, then replaced") << true << true;
+    QTest::newRow("dropped as changed, then replaced") << false << true;
+    QTest::newRow("cleared, unchanged") << true << false;
+}
+
+void tst_VlContentReader_Thr::laterPageKeepsDigestOfItsBytes()
+{
+    // A later page of a known document skips hashing its bytes. When the record goes while
+    // the page is drawn and the file is replaced meanwhile, the record made for the page must
+    // still carry the digest of the bytes the page came from, not of the new file.
+    QFETCH(bool, clear);
+    QFETCH(bool, replace);
+
+    const QString file = path("later-page.pdf");
+    QVERIFY(TestPdf::writePdf(file, 3, 0));
+    VlContentCache *cache = VlContentCache::instance();
+    VlContentCacheCorrector *corrector = cache->cacheCorrector();
+    corrector->stop();
+
+    VlContentReader_Thr worker(file, nullptr);
+    QSignalSpy ready(&worker, &VlContentReader_Thr::readyContent);
+    QSignalSpy finished(&worker, &VlContentReader_Thr::finished);
+    worker.read(0, QSize());
+    QVERIFY(finished.wait(10000));
+
+    bool replaced = false;
+    const auto drop = connect(
+        &worker, &VlContentReader_Thr::gotContentPageCount, this,
+        [&] {
+            if (clear)
+                cache->clearAll();
+            else
+                cache->removeUriIfNotMatchHash(file, QStringLiteral("not the recorded digest"));
+            if (replace)
+                replaced = TestPdf::writePdf(file, 3, 1);
+        },
+        Qt::DirectConnection);
+    worker.read(1, QSize());
+    QVERIFY(finished.wait(10000));
+    disconnect(drop);
+    QCOMPARE(ready.count(), 2);
+    QCOMPARE(replaced, replace);
+    QCOMPARE(cache->getImage(file, 1)->size(), TestPdf::pageSize(1));
+
+    corrector->setEnabled(true);
+    corrector->correct();
+    QCOMPARE(cache->contains(file, 1), !replace);
 }
 
 QTEST_MAIN(tst_VlContentReader_Thr)
