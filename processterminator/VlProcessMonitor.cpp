@@ -36,6 +36,8 @@ const qint64 STAMP_TOLERANCE_MSECS = 2000;
 // another process under the same PID.
 const qint64 RESTART_TOLERANCE_MSECS = 1000;
 const int MAX_LOG_BLOCKS = 32000;
+// The folders that pidDirectory() adds to the temporary directory.
+const int PID_DIRECTORY_DEPTH = 3;
 
 QString stampText(const QDateTime &time)
 {
@@ -198,7 +200,15 @@ void VlProcessMonitor::scanPidDirectory()
         return;
     }
 
-    if (!VlProcessMonitor_Process::isPrivateDirectory(dir.absolutePath())) {
+    // The folders above it count too, up to the temporary directory: whoever may rename
+    // entries there could put a directory of their own in its place.
+    bool privateDirectory = true;
+    QString folder = dir.absolutePath();
+    for (int level = 0; level < PID_DIRECTORY_DEPTH && privateDirectory; ++level) {
+        privateDirectory = VlProcessMonitor_Process::isPrivateDirectory(folder);
+        folder = QFileInfo(folder).absolutePath();
+    }
+    if (!privateDirectory) {
         appendLog(QCoreApplication::translate("VlProcessMonitor",
                       "PID directory can be written by other users; its PID files are left "
                       "alone. -->\"%1\"")

@@ -110,7 +110,8 @@ bool VlProcessMonitor_Process::isPrivateDirectory(const QString &path)
 {
 #if defined(Q_OS_UNIX)
     struct stat status;
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0 || !S_ISDIR(status.st_mode))
+    // Not followed: a link would lead to a directory chosen by whoever made the link.
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0 || !S_ISDIR(status.st_mode))
         return false;
     if (status.st_uid != ::geteuid() || (status.st_mode & S_IWOTH))
         return false;

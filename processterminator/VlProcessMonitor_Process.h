@@ -36,9 +36,10 @@ public:
     // not be truncated into an unrelated process id.
     static bool isValidPid(qint64 pid);
 
-    // True when no other user can add, rename or replace entries in the directory. Each file
-    // there names a process to end, so a directory that others may write (the shared /tmp
-    // makes that easy) would let them have any process of this user ended.
+    // True when no other user can add, rename or replace entries in the directory, which is
+    // not a symbolic link. Each PID file names a process to end, so a directory that others
+    // may write (the shared /tmp makes that easy) would let them have any process of this user
+    // ended.
     static bool isPrivateDirectory(const QString &path);
 
     static Info inspect(qint64 pid);

@@ -612,15 +612,21 @@ void tst_VlProcessMonitor::leavesOwnAndForeignNamesUntouched()
 
 void tst_VlProcessMonitor::leavesDirectoryOthersCanWriteAlone_data()
 {
+    // The folder is given relative to the PID directory.
+    QTest::addColumn<QString>("folder");
     QTest::addColumn<bool>("worldWritable");
     QTest::addColumn<bool>("foreignOwner");
-    QTest::newRow("writable by everyone") << true << false;
-    QTest::newRow("owned by another user") << false << true;
+    QTest::newRow("writable by everyone") << "." << true << false;
+    QTest::newRow("owned by another user") << "." << false << true;
+    // Whoever may rename entries above it could put a directory of their own in its place.
+    QTest::newRow("organisation folder writable by everyone") << "../.." << true << false;
+    QTest::newRow("organisation folder owned by another user") << "../.." << false << true;
 }
 
 void tst_VlProcessMonitor::leavesDirectoryOthersCanWriteAlone()
 {
     REQUIRE_LINUX_PROCESSES();
+    QFETCH(QString, folder);
     QFETCH(bool, worldWritable);
     QFETCH(bool, foreignOwner);
     if (foreignOwner && ::geteuid() != 0)
@@ -632,12 +638,13 @@ void tst_VlProcessMonitor::leavesDirectoryOthersCanWriteAlone()
     // A file that anyone could have planted there, naming a process of this user.
     const QString path = writePidFile(name, nowStamp(-1000).toLatin1());
     QVERIFY(!path.isEmpty());
-    const QByteArray dir = QFile::encodeName(pidDirPath());
-    const QFile::Permissions permissions = QFile::permissions(pidDirPath());
+    const QString target = QDir::cleanPath(pidDirPath() + QLatin1Char('/') + folder);
+    const QByteArray targetBytes = QFile::encodeName(target);
+    const QFile::Permissions permissions = QFile::permissions(target);
     if (worldWritable)
-        QVERIFY(QFile::setPermissions(pidDirPath(), permissions | QFile::WriteOther));
+        QVERIFY(QFile::setPermissions(target, permissions | QFile::WriteOther));
     if (foreignOwner)
-        QCOMPARE(::chown(dir.constData(), 65534, 65534), 0);
+        QCOMPARE(::chown(targetBytes.constData(), 65534, 65534), 0);
 
     auto monitor = stoppedMonitor();
     monitor->scanPidDirectory();
@@ -646,8 +653,8 @@ void tst_VlProcessMonitor::leavesDirectoryOthersCanWriteAlone()
     QVERIFY(QFile::exists(path));
 
     // The same file in a private directory is acted on.
-    QVERIFY(QFile::setPermissions(pidDirPath(), permissions));
-    QCOMPARE(::chown(dir.constData(), ::geteuid(), ::getegid()), 0);
+    QVERIFY(QFile::setPermissions(target, permissions));
+    QCOMPARE(::chown(targetBytes.constData(), ::geteuid(), ::getegid()), 0);
     monitor->scanPidDirectory();
     QCOMPARE(countLines(*monitor, QStringLiteral("Asked process %1 ").arg(name), Qt::yellow), 1);
     QVERIFY(child.process.waitForFinished(5000));
