@@ -43,6 +43,9 @@ VlContentReader *VlContentReader::globalInstance()
 
 void VlContentReader::read(const QString &uri, int pageIndex, const QSize &requestedSize)
 {
+    // After quit() the reader may be on its way out in another thread: do not touch it.
+    if (quitCalled.load())
+        return;
     if (VlContentReader *reader = globalInstance())
         reader->p_read(uri, pageIndex, requestedSize);
 }
@@ -149,6 +152,10 @@ void VlContentReader::p_read(const QString &uri, int pageIndex, const QSize &req
 
 void VlContentReader::p_quit()
 {
+    // Under the map lock, a read of a new uri in another thread either adds its controller
+    // before the snapshot below or sees the flag and adds none: no worker can outlive the
+    // cache. Lock order as in p_read: map, then quit.
+    QMutexLocker mapLocker(&mapLock);
     if (quitting())
         return;
     setQuitting(true);
@@ -164,6 +171,7 @@ void VlContentReader::p_quit()
         if (controller)
             live.append(controller);
     }
+    mapLocker.unlock();
     if (live.isEmpty()) {
         if (cache)
             cache->deleteLater();
