@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QtEndian>
 
+#include <cmath>
 #include <limits>
 #include <memory>
 #include <new>
@@ -340,6 +341,15 @@ bool VlContentReader_Thr::readPdf(
     std::shared_ptr<QImage> image;
     {
         QMutexLocker globalLocker(VlPdf::globalLocker());
+        // A few bytes of PDF can declare a page of gigabytes when drawn; such a page is
+        // refused before anything is allocated, under the same limit as a still image.
+        const QSizeF points = pdf.pageSize(page);
+        const double pageBytes = std::floor(points.width()) * std::floor(points.height()) * 4.0;
+        if (pageBytes > double(decodeLimit(cache->getMaximumCacheSize()))) {
+            pdf.close();
+            setLastError(tr("Cannot get a image from the pdf file."));
+            return false;
+        }
         std::unique_ptr<QImage, VlPdf::Image_Deleter> rendered = pdf.render(page, QSize());
         // One page per request: the document has served its purpose either way.
         pdf.close();

@@ -249,6 +249,18 @@ int VlPdf::pageCount() const
     return GetPageCount(m_document);
 }
 
+QSizeF VlPdf::pageSize(int pageIndex)
+{
+    if (!m_document)
+        return {};
+    fpdf_page_t__ *page = LoadPage(m_document, pageIndex);
+    if (!page)
+        return {};
+    const QSizeF size(GetPageWidth(page), GetPageHeight(page));
+    ClosePage(page);
+    return size;
+}
+
 std::unique_ptr<QImage, VlPdf::Image_Deleter> VlPdf::render(int pageIndex, const QSize &size)
 {
     if (!m_document)

@@ -9,6 +9,7 @@
 #include <QRecursiveMutex>
 #include <QSharedPointer>
 #include <QSize>
+#include <QSizeF>
 #include <QString>
 
 #include <memory>
@@ -68,6 +69,10 @@ public:
     bool load(const void *data, int size, const QString &password);
 
     int pageCount() const;
+    // The size of page pageIndex in points (1/72 inch); empty when no document is open or the
+    // page cannot be loaded. render(pageIndex, QSize()) draws it at this size times scale(),
+    // so a caller can refuse a page too large to draw before anything is allocated.
+    QSizeF pageSize(int pageIndex);
 
     // Natural size (points times scale) fitted into size keeping the aspect ratio; natural
     // size when size is empty. Empty pointer when no document is open or the page cannot be

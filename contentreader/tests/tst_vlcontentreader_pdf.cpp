@@ -8,6 +8,8 @@
 
 #include <QDir>
 #include <QMutexLocker>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -226,6 +228,8 @@ void tst_VlContentReaderPdf::failuresReportTheirOwnMessage_data()
     QTest::newRow("missing file") << "missing" << 0 << "The file does not exist." << -1 << 0;
     QTest::newRow("page below -1")
         << "two pages" << -2 << "pageIndex must be -1 or grater." << -1 << 0;
+    QTest::newRow("page too large to draw")
+        << "giant page" << 0 << "Cannot get a image from the pdf file." << 1 << 1;
     QTest::newRow("larger than memory can hold")
         << "huge" << 0 << "An error occured while reading the pdf file." << -1 << 1;
 }
@@ -254,6 +258,15 @@ void tst_VlContentReaderPdf::failuresReportTheirOwnMessage()
         QVERIFY(TestContent::writeFile(uri, QByteArray("just some words, no document\n")));
     } else if (kind == "folder") {
         QVERIFY(QDir().mkpath(uri));
+    } else if (kind == "giant page") {
+        // A few hundred bytes that would draw to 14400 x 14400 pixels, 790 MiB.
+        QPdfWriter writer(uri);
+        writer.setResolution(72);
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+        writer.setPageSize(
+            QPageSize(QSizeF(14400, 14400), QPageSize::Point, QString(), QPageSize::ExactMatch));
+        QPainter painter(&writer);
+        painter.fillRect(QRect(0, 0, 100, 100), Qt::red);
     } else if (kind == "huge") {
         // Sparse: takes no room on disk, and is refused before anything is read.
         QFile file(uri);

@@ -226,6 +226,11 @@ void tst_VlPdf::renderedSizes()
     const auto image = pdf.render(page, target);
     QVERIFY(image);
     QCOMPARE(image->size(), expected);
+    // What a caller can learn before drawing matches what the natural size turns out to be.
+    if (target.isEmpty()) {
+        const QSizeF points = pdf.pageSize(page);
+        QCOMPARE(QSize(int(points.width() * scale), int(points.height() * scale)), expected);
+    }
     QCOMPARE(image->format(), QImage::Format_ARGB32);
 }
 
@@ -248,6 +253,7 @@ void tst_VlPdf::renderWithoutPageGivesNothing()
         QVERIFY(pdf.open(m_pdf, QString()));
     QVERIFY(!pdf.render(page, QSize()));
     QVERIFY(!pdf.render(page, QSize(100, 100)));
+    QVERIFY(pdf.pageSize(page).isEmpty());
     QVERIFY(!pdf.render(static_cast<fpdf_page_t__ *>(nullptr), QSize(10, 10)));
 }
 
