@@ -12,6 +12,8 @@
 #include <VlContentReader.h>
 #include <VlPdf.h>
 
+#include "DirectPdfium.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
@@ -49,89 +51,9 @@ struct Document
     qint64 bytes = 0;
 };
 
-// The PDFium entry points that a plain render of one page needs, resolved once.
-struct Direct
-{
-    using Doc = void *;
-    using Page = void *;
-    using Bitmap = void *;
-    using Form = void *;
-
-    Doc (*loadDocument)(const char *, const char *) = nullptr;
-    void (*closeDocument)(Doc) = nullptr;
-    Page (*loadPage)(Doc, int) = nullptr;
-    void (*closePage)(Page) = nullptr;
-    double (*pageWidth)(Page) = nullptr;
-    double (*pageHeight)(Page) = nullptr;
-    Bitmap (*createEx)(int, int, int, void *, int) = nullptr;
-    void (*destroyBitmap)(Bitmap) = nullptr;
-    void (*renderPage)(Bitmap, Page, int, int, int, int, int, int) = nullptr;
-    Form (*initForm)(Doc, void *) = nullptr;
-    void (*exitForm)(Form) = nullptr;
-    void (*ffldraw)(Form, Bitmap, Page, int, int, int, int, int, int) = nullptr;
-    void (*beforeClosePage)(Page, Form) = nullptr;
-
-    bool resolve(QLibrary &lib)
-    {
-        auto get = [&lib](auto &function, const char *name) {
-            function
-                = reinterpret_cast<std::remove_reference_t<decltype(function)>>(lib.resolve(name));
-            return function != nullptr;
-        };
-        return get(loadDocument, "FPDF_LoadDocument") && get(closeDocument, "FPDF_CloseDocument")
-            && get(loadPage, "FPDF_LoadPage") && get(closePage, "FPDF_ClosePage")
-            && get(pageWidth, "FPDF_GetPageWidth") && get(pageHeight, "FPDF_GetPageHeight")
-            && get(createEx, "FPDFBitmap_CreateEx") && get(destroyBitmap, "FPDFBitmap_Destroy")
-            && get(renderPage, "FPDF_RenderPageBitmap")
-            && get(initForm, "FPDFDOC_InitFormFillEnvironment")
-            && get(exitForm, "FPDFDOC_ExitFormFillEnvironment") && get(ffldraw, "FPDF_FFLDraw")
-            && get(beforeClosePage, "FORM_OnBeforeClosePage");
-    }
-};
-
-// Large enough for any version of PDFium's form-fill record; only the version is set.
-struct FormInfo
-{
-    int version = 1;
-    void *rest[40] = {};
-};
-
 double msSince(const QElapsedTimer &timer)
 {
     return timer.nsecsElapsed() / 1e6;
-}
-
-// Loads the document once and renders its first `pages` pages; ms for all of it, -1 on failure.
-double renderDirectly(const Direct &f, const Document &doc, int pages)
-{
-    QElapsedTimer timer;
-    timer.start();
-    Direct::Doc document = f.loadDocument(doc.path.toUtf8().constData(), nullptr);
-    if (!document)
-        return -1;
-    for (int i = 0; i < pages; ++i) {
-        Direct::Page page = f.loadPage(document, i);
-        if (!page) {
-            f.closeDocument(document);
-            return -1;
-        }
-        const int w = int(f.pageWidth(page));
-        const int h = int(f.pageHeight(page));
-        QImage image(w, h, QImage::Format_ARGB32);
-        image.fill(Qt::transparent);
-        Direct::Bitmap bitmap = f.createEx(w, h, 4, image.bits(), int(image.bytesPerLine()));
-        f.renderPage(bitmap, page, 0, 0, w, h, 0, 1);
-        FormInfo info;
-        if (Direct::Form form = f.initForm(document, &info)) {
-            f.ffldraw(form, bitmap, page, 0, 0, w, h, 0, 1);
-            f.beforeClosePage(page, form);
-            f.exitForm(form);
-        }
-        f.destroyBitmap(bitmap);
-        f.closePage(page);
-    }
-    f.closeDocument(document);
-    return msSince(timer);
 }
 
 // One request through the facade, waited for; false when it failed or timed out.
@@ -340,7 +262,7 @@ int main(int argc, char **argv)
 
     VlPdf probe; // loads PDFium beside this executable
     QLibrary pdfium(QCoreApplication::applicationDirPath() + "/pdfium/libpdfium.so");
-    Direct direct;
+    DirectPdfium direct;
     if (!probe.isLibraryLoaded() || !pdfium.load() || !direct.resolve(pdfium)) {
         std::fprintf(stderr, "PDFium not found beside the executable\n");
         return 1;
@@ -399,13 +321,13 @@ int main(int argc, char **argv)
             // Taking turns, so that drifts of the shared machine hit every side alike.
             if (r % 2 == 0) {
                 keepBest(f.readerAll, readThroughReader(doc, doc.pages));
-                keepBest(f.directAll, renderDirectly(direct, doc, doc.pages));
+                keepBest(f.directAll, direct.renderPages(doc.path, doc.pages, true));
                 keepBest(f.readerOne, readThroughReader(doc, 1));
-                keepBest(f.directOne, renderDirectly(direct, doc, 1));
+                keepBest(f.directOne, direct.renderPages(doc.path, 1, true));
             } else {
-                keepBest(f.directAll, renderDirectly(direct, doc, doc.pages));
+                keepBest(f.directAll, direct.renderPages(doc.path, doc.pages, true));
                 keepBest(f.readerAll, readThroughReader(doc, doc.pages));
-                keepBest(f.directOne, renderDirectly(direct, doc, 1));
+                keepBest(f.directOne, direct.renderPages(doc.path, 1, true));
                 keepBest(f.readerOne, readThroughReader(doc, 1));
             }
             if (havePdftoppm) {

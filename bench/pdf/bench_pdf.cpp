@@ -8,6 +8,8 @@
 #include <VlPdf.h>
 #include <VlPdfAsync.h>
 
+#include "DirectPdfium.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
@@ -40,53 +42,6 @@ struct Document
     int pages = 0; // pages measured (the first ones of the file)
 };
 
-// The PDFium entry points that VlPdf::render uses, resolved once.
-struct Direct
-{
-    using Doc = void *;
-    using Page = void *;
-    using Bitmap = void *;
-    using Form = void *;
-
-    Doc (*loadDocument)(const char *, const char *) = nullptr;
-    void (*closeDocument)(Doc) = nullptr;
-    Page (*loadPage)(Doc, int) = nullptr;
-    void (*closePage)(Page) = nullptr;
-    double (*pageWidth)(Page) = nullptr;
-    double (*pageHeight)(Page) = nullptr;
-    Bitmap (*createEx)(int, int, int, void *, int) = nullptr;
-    void (*destroyBitmap)(Bitmap) = nullptr;
-    void (*renderPage)(Bitmap, Page, int, int, int, int, int, int) = nullptr;
-    Form (*initForm)(Doc, void *) = nullptr;
-    void (*exitForm)(Form) = nullptr;
-    void (*ffldraw)(Form, Bitmap, Page, int, int, int, int, int, int) = nullptr;
-    void (*beforeClosePage)(Page, Form) = nullptr;
-
-    bool resolve(QLibrary &lib)
-    {
-        auto get = [&lib](auto &function, const char *name) {
-            function
-                = reinterpret_cast<std::remove_reference_t<decltype(function)>>(lib.resolve(name));
-            return function != nullptr;
-        };
-        return get(loadDocument, "FPDF_LoadDocument") && get(closeDocument, "FPDF_CloseDocument")
-            && get(loadPage, "FPDF_LoadPage") && get(closePage, "FPDF_ClosePage")
-            && get(pageWidth, "FPDF_GetPageWidth") && get(pageHeight, "FPDF_GetPageHeight")
-            && get(createEx, "FPDFBitmap_CreateEx") && get(destroyBitmap, "FPDFBitmap_Destroy")
-            && get(renderPage, "FPDF_RenderPageBitmap")
-            && get(initForm, "FPDFDOC_InitFormFillEnvironment")
-            && get(exitForm, "FPDFDOC_ExitFormFillEnvironment") && get(ffldraw, "FPDF_FFLDraw")
-            && get(beforeClosePage, "FORM_OnBeforeClosePage");
-    }
-};
-
-// Large enough for any version of PDFium's form-fill record; only the version is set.
-struct FormInfo
-{
-    int version = 1;
-    void *rest[40] = {};
-};
-
 double msSince(const QElapsedTimer &timer)
 {
     return timer.nsecsElapsed() / 1e6;
@@ -104,37 +59,6 @@ double renderWithVlPdf(const Document &doc)
             return -1;
     }
     return msSince(timer);
-}
-
-double renderDirectly(const Direct &f, const Document &doc)
-{
-    Direct::Doc document = f.loadDocument(doc.path.toUtf8().constData(), nullptr);
-    if (!document)
-        return -1;
-    QElapsedTimer timer;
-    timer.start();
-    for (int i = 0; i < doc.pages; ++i) {
-        Direct::Page page = f.loadPage(document, i);
-        if (!page)
-            return -1;
-        const int w = int(f.pageWidth(page));
-        const int h = int(f.pageHeight(page));
-        QImage image(w, h, QImage::Format_ARGB32);
-        image.fill(Qt::transparent);
-        Direct::Bitmap bitmap = f.createEx(w, h, 4, image.bits(), int(image.bytesPerLine()));
-        f.renderPage(bitmap, page, 0, 0, w, h, 0, 1);
-        FormInfo info;
-        if (Direct::Form form = f.initForm(document, &info)) {
-            f.ffldraw(form, bitmap, page, 0, 0, w, h, 0, 1);
-            f.beforeClosePage(page, form);
-            f.exitForm(form);
-        }
-        f.destroyBitmap(bitmap);
-        f.closePage(page);
-    }
-    const double ms = msSince(timer);
-    f.closeDocument(document);
-    return ms;
 }
 
 double renderWithPdftoppm(const Document &doc, const QString &outDir)
@@ -301,7 +225,7 @@ int main(int argc, char **argv)
 
     VlPdf probe; // loads PDFium beside this executable
     QLibrary pdfium(QCoreApplication::applicationDirPath() + "/pdfium/libpdfium.so");
-    Direct direct;
+    DirectPdfium direct;
     if (!probe.isLibraryLoaded() || !pdfium.load() || !direct.resolve(pdfium)) {
         std::fprintf(stderr, "PDFium not found beside the executable\n");
         return 1;
@@ -323,9 +247,9 @@ int main(int argc, char **argv)
             double vl, di;
             if (r % 2 == 0) {
                 vl = renderWithVlPdf(doc);
-                di = renderDirectly(direct, doc);
+                di = direct.renderPages(doc.path, doc.pages, false);
             } else {
-                di = renderDirectly(direct, doc);
+                di = direct.renderPages(doc.path, doc.pages, false);
                 vl = renderWithVlPdf(doc);
             }
             if (vl >= 0)
