@@ -112,6 +112,14 @@ void tst_VlPdfAsync::initTestCase()
     garbage.write(QByteArray(2048, 'x'));
 }
 
+// The same assertions run through the synchronous worker and through the real thread.
+static void addWorkerForms()
+{
+    QTest::addColumn<bool>("threaded");
+    QTest::newRow("synchronous worker") << false;
+    QTest::newRow("thread") << true;
+}
+
 std::unique_ptr<VlPdfAsync> tst_VlPdfAsync::make(bool threaded)
 {
     if (!threaded)
@@ -126,9 +134,7 @@ std::unique_ptr<VlPdfAsync> tst_VlPdfAsync::make(bool threaded)
 
 void tst_VlPdfAsync::openAndRender_data()
 {
-    QTest::addColumn<bool>("threaded");
-    QTest::newRow("synchronous worker") << false;
-    QTest::newRow("thread") << true;
+    addWorkerForms();
 }
 
 void tst_VlPdfAsync::openAndRender()
@@ -194,9 +200,7 @@ void tst_VlPdfAsync::openAndRender()
 
 void tst_VlPdfAsync::failuresCarryTheirTexts_data()
 {
-    QTest::addColumn<bool>("threaded");
-    QTest::newRow("synchronous worker") << false;
-    QTest::newRow("thread") << true;
+    addWorkerForms();
 }
 
 void tst_VlPdfAsync::failuresCarryTheirTexts()
