@@ -150,59 +150,52 @@ void VlContentCache::insert(std::shared_ptr<QImage> image, const QString &uri, i
     insert(std::move(image), uri, pageIndex, requestedSize, givenDigest(digest));
 }
 
+std::shared_ptr<VlContentCache::ImageInfo> VlContentCache::lockedRecord(
+    const QString &uri, const DigestSource &digestOf, QMutexLocker &contentsLocker)
+{
+    if (auto record = contents.value(uri))
+        return record;
+    // Hashing a large file takes long, so it runs without the contents lock; a record made
+    // meanwhile by another thread is used as found.
+    contentsLocker.unlock();
+    const QString digest
+        = digestOf ? digestOf() : fileDigest(uri, QThread::currentThread() == thread());
+    contentsLocker.relock();
+    auto &record = contents[uri];
+    if (!record) {
+        record = std::make_shared<ImageInfo>();
+        record->uri = uri;
+        record->hash = digest;
+    }
+    return record;
+}
+
 void VlContentCache::insert(std::shared_ptr<QImage> image, const QString &uri, int pageIndex,
     const QSize &requestedSize, const DigestSource &digestOf)
 {
     const QString key = VlContentPage::sizeKey(requestedSize);
-    const bool eventsAllowed = QThread::currentThread() == thread();
-    QString recordDigest;
-    bool digestTaken = false;
-    for (;;) {
-        QMutexLocker contentsLocker(&contentsLock);
-        auto record = contents.value(uri);
-        if (!record && !digestTaken) {
-            // A new record needs the file's digest. Hashing a large file takes long, so it is
-            // done without the contents lock; a record made meanwhile is used as found.
-            contentsLocker.unlock();
-            recordDigest = digestOf ? digestOf() : fileDigest(uri, eventsAllowed);
-            digestTaken = true;
-            continue;
-        }
+    QMutexLocker contentsLocker(&contentsLock);
+    const auto record = lockedRecord(uri, digestOf, contentsLocker);
 
-        quint64 total;
-        {
-            QMutexLocker totalLocker(&totalBytesLock);
-            total = totalBytes;
-        }
-        if (record) {
-            const auto page = record->pages.value(pageIndex);
-            if (page) {
-                const auto replaced = page->images.value(key);
-                if (replaced)
-                    total -= replaced->bytes;
-            }
-        } else {
-            record = std::make_shared<ImageInfo>();
-            record->uri = uri;
-            record->hash = recordDigest;
-            record->pageCount = 1;
-            contents.insert(uri, record);
-        }
-
-        auto &page = record->pages[pageIndex];
-        if (!page)
-            page = std::make_shared<VlContentPage>();
-        auto &entry = page->images[key];
-        if (!entry)
-            entry = std::make_shared<VlContentPage::ImageInfo>();
-        entry->image = std::move(image);
-        entry->usedTime = QDateTime::currentDateTime();
-        entry->bytes = bytesOf(entry->image);
-
-        total += entry->bytes;
-        storeTotalBytes(total);
-        return;
+    quint64 total;
+    {
+        QMutexLocker totalLocker(&totalBytesLock);
+        total = totalBytes;
     }
+    auto &page = record->pages[pageIndex];
+    if (!page)
+        page = std::make_shared<VlContentPage>();
+    auto &entry = page->images[key];
+    if (entry)
+        total -= entry->bytes; // replaced
+    else
+        entry = std::make_shared<VlContentPage::ImageInfo>();
+    entry->image = std::move(image);
+    entry->usedTime = QDateTime::currentDateTime();
+    entry->bytes = bytesOf(entry->image);
+
+    total += entry->bytes;
+    storeTotalBytes(total);
 }
 
 void VlContentCache::setPageCount(const QString &uri, int pageCount, const QString &digest)
@@ -212,29 +205,8 @@ void VlContentCache::setPageCount(const QString &uri, int pageCount, const QStri
 
 void VlContentCache::setPageCount(const QString &uri, int pageCount, const DigestSource &digestOf)
 {
-    const bool eventsAllowed = QThread::currentThread() == thread();
-    QString recordDigest;
-    bool digestTaken = false;
-    for (;;) {
-        QMutexLocker contentsLocker(&contentsLock);
-        auto record = contents.value(uri);
-        if (record) {
-            record->pageCount = pageCount;
-            return;
-        }
-        if (!digestTaken) {
-            contentsLocker.unlock();
-            recordDigest = digestOf ? digestOf() : fileDigest(uri, eventsAllowed);
-            digestTaken = true;
-            continue;
-        }
-        record = std::make_shared<ImageInfo>();
-        record->uri = uri;
-        record->hash = recordDigest;
-        record->pageCount = pageCount;
-        contents.insert(uri, record);
-        return;
-    }
+    QMutexLocker contentsLocker(&contentsLock);
+    lockedRecord(uri, digestOf, contentsLocker)->pageCount = pageCount;
 }
 
 std::shared_ptr<VlContentPage> VlContentCache::resolvedPage(const QString &uri, int pageIndex) const

@@ -112,6 +112,11 @@ private:
 
     // The page that getImage, getImageLarge and contains look at; null when there is none.
     std::shared_ptr<VlContentPage> resolvedPage(const QString &uri, int pageIndex) const;
+    // The record of uri, made when there is none, with the contents lock held through
+    // contentsLocker on return. A new record takes digestOf() (or the file's digest without
+    // it), computed with the lock released.
+    std::shared_ptr<ImageInfo> lockedRecord(
+        const QString &uri, const DigestSource &digestOf, QMutexLocker &contentsLocker);
     // Stores a new byte total and announces it when it changed; the caller holds the
     // contents lock, so that totals are stored in the order of the changes they count.
     void storeTotalBytes(quint64 total);
