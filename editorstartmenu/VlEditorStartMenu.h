@@ -10,7 +10,6 @@
 #include <QWidget>
 
 class QSvgRenderer;
-class tst_VlEditorStartMenu;
 
 namespace Vela {
 
@@ -68,7 +67,7 @@ private slots:
     void correctWidgets(const QSize &parentSize);
 
 private:
-    friend class ::tst_VlEditorStartMenu;
+    friend class VlEditorStartMenuPrivate;
 
     void setup();
     void createWaitingWidget();

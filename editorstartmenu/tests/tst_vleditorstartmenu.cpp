@@ -1,4 +1,4 @@
-#include <VlEditorStartMenu.h>
+#include <VlEditorStartMenu_p.h>
 
 #include <QApplication>
 #include <QFile>
@@ -14,6 +14,8 @@
 #include <memory>
 
 using Vela::VlEditorStartMenu;
+// The menu's inner parts, through the library's private header.
+using Parts = Vela::VlEditorStartMenuPrivate;
 
 namespace {
 
@@ -137,7 +139,7 @@ void tst_VlEditorStartMenu::freshButtonsKeepInitialLimits()
 {
     VlEditorStartMenu menu;
     QStringList texts;
-    for (QWidget *w : menu.m_buttons) {
+    for (QWidget *w : Parts::buttons(menu)) {
         auto *button = qobject_cast<QPushButton *>(w);
         QVERIFY(button);
         QCOMPARE(button->parentWidget(), &menu);
@@ -154,10 +156,10 @@ void tst_VlEditorStartMenu::freshButtonsKeepInitialLimits()
     QCOMPARE(texts, QStringList({"Edit Stage", "Edit Schedule", "Configuration", "Exit"}));
 
     for (int i = 0; i < 3; ++i) {
-        QCOMPARE(menu.m_buttons.at(i)->minimumWidth(), 128);
-        QCOMPARE(menu.m_buttons.at(i)->maximumWidth(), 256);
+        QCOMPARE(Parts::buttons(menu).at(i)->minimumWidth(), 128);
+        QCOMPARE(Parts::buttons(menu).at(i)->maximumWidth(), 256);
     }
-    QWidget *exit = menu.m_buttons.at(3);
+    QWidget *exit = Parts::buttons(menu).at(3);
     QCOMPARE(exit->objectName(), QStringLiteral("ExitButton"));
     QCOMPARE(exit->minimumWidth(), 64);
     QCOMPARE(exit->maximumWidth(), 128);
@@ -206,9 +208,9 @@ void tst_VlEditorStartMenu::buttonsFollowSizeAndDpi()
     QCOMPARE(menu.size(), size);
 
     const QString font = QStringLiteral("font-size: %1pt;").arg(fontSize);
-    QTRY_VERIFY(menu.m_buttons.at(3)->styleSheet().contains(font));
+    QTRY_VERIFY(Parts::buttons(menu).at(3)->styleSheet().contains(font));
     for (int i = 0; i < 4; ++i) {
-        QWidget *button = menu.m_buttons.at(i);
+        QWidget *button = Parts::buttons(menu).at(i);
         QCOMPARE(button->maximumSize(), i == 3 ? exitMaximum : leftMaximum);
         QVERIFY2(button->styleSheet().contains(font), qPrintable(button->styleSheet()));
     }
@@ -240,7 +242,7 @@ void tst_VlEditorStartMenu::eachButtonEmitsExactlyItsSignal()
     menu.resize(1280, 768);
     menu.show();
     QVERIFY(QTest::qWaitForWindowExposed(&menu));
-    QTest::mouseClick(menu.m_buttons.at(button), Qt::LeftButton);
+    QTest::mouseClick(Parts::buttons(menu).at(button), Qt::LeftButton);
 
     for (int i = 0; i < 4; ++i)
         QCOMPARE(spies[i]->count(), i == signalIndex ? 1 : 0);
@@ -249,7 +251,7 @@ void tst_VlEditorStartMenu::eachButtonEmitsExactlyItsSignal()
 void tst_VlEditorStartMenu::overlayCoversMenuOnResize()
 {
     VlEditorStartMenu menu;
-    QWidget *overlay = menu.m_waitingWidget;
+    QWidget *overlay = Parts::waitingWidget(menu);
     QVERIFY(overlay);
     QCOMPARE(overlay->parentWidget(), &menu);
 
@@ -281,7 +283,7 @@ void tst_VlEditorStartMenu::overlaySwallowsClicksWhileVisible()
     menu.resize(1280, 768);
     menu.show();
     QVERIFY(QTest::qWaitForWindowExposed(&menu));
-    QWidget *stageButton = menu.m_buttons.at(0);
+    QWidget *stageButton = Parts::buttons(menu).at(0);
     const QPoint inButton = stageButton->geometry().center();
 
     // Clicks go through the window, so the widget under the pointer takes them.
@@ -299,7 +301,7 @@ void tst_VlEditorStartMenu::overlaySwallowsClicksWhileVisible()
 void tst_VlEditorStartMenu::waitingLabelFollowsTextWhetherShownOrNot()
 {
     VlEditorStartMenu menu;
-    QWidget *box = waitingBox(menu.m_waitingWidget);
+    QWidget *box = waitingBox(Parts::waitingWidget(menu));
     QVERIFY(box);
     auto *label = box->findChild<QLabel *>();
     QVERIFY(label);
@@ -497,8 +499,8 @@ void tst_VlEditorStartMenu::editionTextShowsOnlyItsLabel()
     if (set)
         menu.setEditionText(edition);
     QCOMPARE(menu.editionText(), edition);
-    QVERIFY(menu.m_svgData);
-    const QString text = *menu.m_svgData;
+    QVERIFY(Parts::svgData(menu));
+    const QString text = *Parts::svgData(menu);
 
     for (const QString &id : EDITION_IDS) {
         const QString visibleTag = QStringLiteral("<g id=\"%1\">").arg(id);
@@ -510,7 +512,7 @@ void tst_VlEditorStartMenu::editionTextShowsOnlyItsLabel()
     QString restored = text;
     restored.remove(QStringLiteral(" display=\"none\""));
     QCOMPARE(restored, readResource(QStringLiteral(":/images/VelaStartMenu2.svg")));
-    QVERIFY(menu.m_svgRenderer && menu.m_svgRenderer->isValid());
+    QVERIFY(Parts::svgRenderer(menu) && Parts::svgRenderer(menu)->isValid());
 }
 
 void tst_VlEditorStartMenu::laterEditionReplacesEarlierOne()
@@ -518,7 +520,7 @@ void tst_VlEditorStartMenu::laterEditionReplacesEarlierOne()
     VlEditorStartMenu menu;
     menu.setEditionText(QStringLiteral("Professional"));
     menu.setEditionText(QStringLiteral("Standard"));
-    const QString text = *menu.m_svgData;
+    const QString text = *Parts::svgData(menu);
     QVERIFY(text.contains(QLatin1String("<g id=\"StandardEdition\">")));
     QVERIFY(text.contains(QLatin1String("<g id=\"ProfessionalEdition\" display=\"none\">")));
     QVERIFY(text.contains(QLatin1String("<g id=\"MultiChannelEdition\" display=\"none\">")));
@@ -532,13 +534,13 @@ void tst_VlEditorStartMenu::rendererGetsNonAsciiTextIntact()
     VlEditorStartMenu menu;
     const QString latin = QString::fromUtf16(u"caf\u00E9");
     const QString cjk = QString::fromUtf16(u"\u65E5\u672C");
-    menu.m_svgData->replace(QLatin1String("<g id=\"curve\">"),
+    Parts::svgData(menu)->replace(QLatin1String("<g id=\"curve\">"),
         QStringLiteral("<g id=\"%1\"/><g id=\"%2\"/><g id=\"curve\">").arg(latin, cjk));
     menu.setEditionText(QStringLiteral("Standard"));
-    QVERIFY(menu.m_svgRenderer->isValid());
-    QVERIFY(menu.m_svgRenderer->elementExists(latin));
-    QVERIFY(menu.m_svgRenderer->elementExists(cjk));
-    QVERIFY(menu.m_svgRenderer->elementExists(QStringLiteral("StandardEdition")));
+    QVERIFY(Parts::svgRenderer(menu)->isValid());
+    QVERIFY(Parts::svgRenderer(menu)->elementExists(latin));
+    QVERIFY(Parts::svgRenderer(menu)->elementExists(cjk));
+    QVERIFY(Parts::svgRenderer(menu)->elementExists(QStringLiteral("StandardEdition")));
 }
 
 void tst_VlEditorStartMenu::editionLabelIsDrawn_data()
@@ -603,7 +605,7 @@ void tst_VlEditorStartMenu::paintsDrawingAtWidthAndRepeatsTurned()
     drawing.fill(Qt::transparent);
     {
         QPainter p(&drawing);
-        menu.m_svgRenderer->render(&p);
+        Parts::svgRenderer(menu)->render(&p);
     }
 
     // The buttons stand inside a 200-pixel margin; compare only the strips beside it.
