@@ -11,8 +11,21 @@
 
 namespace Vela {
 
+// The wait for a document key processes the caller's events, and one of them may delete this
+// object: a deleteLater() of it or of its parent that comes due, or a slot that deletes it
+// outright. The render that waits then holds the locks below, so they live as long as any
+// render still running needs them, and the destructor leaves word here that the render must
+// unwind without touching anything else.
+struct VlPdfAsync::RenderGuard
+{
+    QMutex operation;
+    QMutex keyWait;
+    bool destroyed = false;
+};
+
 VlPdfAsync::VlPdfAsync(QObject *parent, bool worker)
     : QObject(parent)
+    , m_guard(std::make_shared<RenderGuard>())
     , m_isWorker(worker)
 {
     qRegisterMetaType<Error>("Error");
@@ -20,6 +33,7 @@ VlPdfAsync::VlPdfAsync(QObject *parent, bool worker)
 
 VlPdfAsync::~VlPdfAsync()
 {
+    m_guard->destroyed = true;
     if (m_thread) {
         // The finished handler would run after this object is gone; do its work here.
         disconnect(m_thread, nullptr, this, nullptr);
@@ -267,12 +281,15 @@ VlPdf *VlPdfAsync::getPdfInstance()
 
 bool VlPdfAsync::waitUntilLockGlobalPdf(const QString &key)
 {
-    QMutexLocker locker(&m_keyWaitMutex);
+    const std::shared_ptr<RenderGuard> guard = m_guard;
+    QMutexLocker locker(&guard->keyWait);
     m_waitingForKey = true;
     bool taken = false;
     while (!(taken = VlExclusiveLocker::lock(key))) {
         // Lets abort() through; open, render and close are kept for later (see m_deferred).
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        if (guard->destroyed)
+            return false;
         if (QThread::currentThread()->isInterruptionRequested())
             break;
         QThread::msleep(1);
@@ -308,7 +325,7 @@ void VlPdfAsync::workerOpen(const QString &uri)
 
     bool ok = false;
     {
-        QMutexLocker operation(&m_operationMutex);
+        QMutexLocker operation(&m_guard->operation);
         setUri(path);
 
         QMutexLocker global(VlPdf::globalLocker());
@@ -330,12 +347,13 @@ void VlPdfAsync::workerRender(int page, const QSize &size)
         m_aborted = false;
     }
 
+    const std::shared_ptr<RenderGuard> guard = m_guard;
     QString uri;
     QString failure;
     bool keyTaken = false;
     std::unique_ptr<QImage, VlPdf::Image_Deleter> image;
     {
-        QMutexLocker operation(&m_operationMutex);
+        QMutexLocker operation(&guard->operation);
         m_rendering.storeRelease(true);
         uri = this->uri();
         if (!m_opened.loadAcquire()) {
@@ -344,6 +362,10 @@ void VlPdfAsync::workerRender(int page, const QSize &size)
             // The key first, then the global lock: waiting for a key must never hold up the
             // other users of PDFium.
             keyTaken = waitUntilLockGlobalPdf(uri);
+            // Deleted during the wait: the render is dropped, with no signal from an object
+            // that is gone.
+            if (guard->destroyed)
+                return;
             if (keyTaken) {
                 QString reason;
                 {
@@ -380,7 +402,9 @@ void VlPdfAsync::workerRender(int page, const QSize &size)
         emit rendered(uri, page);
     }
 
-    runDeferredRequests();
+    // A directly connected slot of a synchronous worker may have deleted it.
+    if (!guard->destroyed)
+        runDeferredRequests();
 }
 
 void VlPdfAsync::workerClose()
@@ -401,6 +425,7 @@ void VlPdfAsync::runDeferredRequests()
     // Only the outermost caller drains, so a long queue of renders does not nest.
     if (m_draining)
         return;
+    const std::shared_ptr<RenderGuard> guard = m_guard;
     m_draining = true;
     while (!m_deferred.isEmpty()) {
         if (QThread::currentThread()->isInterruptionRequested()) {
@@ -409,6 +434,9 @@ void VlPdfAsync::runDeferredRequests()
         }
         const std::function<void()> request = m_deferred.takeFirst();
         request();
+        // A deferred render may have been the one during whose wait this object was deleted.
+        if (guard->destroyed)
+            return;
     }
     m_draining = false;
 }

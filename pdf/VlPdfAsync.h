@@ -32,7 +32,9 @@ class VlPdf;
 // under the worker's mutex for that field or as an atomic value.
 //
 // A worker made directly (VlPdfAsync(nullptr, true)) and never given a thread renders
-// synchronously in the caller's thread and emits its signals directly.
+// synchronously in the caller's thread and emits its signals directly. Its wait for a key
+// processes the caller's events; if one of them deletes the worker, the waiting render is
+// dropped without a signal.
 //
 // Before each render the worker waits until it can take the document's key in
 // VlExclusiveLocker, then takes VlPdf::globalLocker() for the PDFium calls themselves.
@@ -98,7 +100,9 @@ private slots:
 
 private:
     static VlPdf *getPdfInstance();
-    // False when the wait was given up because the thread is being stopped.
+    // False when the wait was given up because the thread is being stopped or this object
+    // was deleted by an event processed during the wait; in the latter case the caller must
+    // not touch the object any more.
     bool waitUntilLockGlobalPdf(const QString &key);
     void unlockGlobalPdf(const QString &key);
 
@@ -115,7 +119,10 @@ private:
     QThread *m_thread = nullptr;
     mutable QMutex m_uriMutex;
     QString m_uri;
-    QMutex m_operationMutex;
+    // The operation and key-wait locks, shared with every render of this object while it
+    // runs (see RenderGuard).
+    struct RenderGuard;
+    const std::shared_ptr<RenderGuard> m_guard;
     QAtomicInteger<bool> m_rendering {false};
     const bool m_isWorker;
     bool m_aborted = false;
@@ -124,7 +131,6 @@ private:
     QAtomicInt m_pageCount {0};
     QMap<int, std::shared_ptr<QImage>> m_pageImages;
     QMutex m_storeMutex;
-    QMutex m_keyWaitMutex;
 
     // Requests delivered to the worker while a render waits for its key; they run in order
     // once that render is over. Touched only by the worker's own thread.

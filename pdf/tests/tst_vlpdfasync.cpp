@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -87,6 +88,8 @@ private slots:
     void frontWithoutWorkerDropsRequests();
     void quitThreadFinishesOnce();
     void destroyingFrontStopsWaitingWorker();
+    void deletionDuringKeyWaitDropsTheRender_data();
+    void deletionDuringKeyWaitDropsTheRender();
     void renderersShareThePdfLibrary();
 
 private:
@@ -368,6 +371,40 @@ void tst_VlPdfAsync::destroyingFrontStopsWaitingWorker()
     VlExclusiveLocker::unlock(m_pdf);
     QVERIFY(VlExclusiveLocker::lock(m_pdf));
     VlExclusiveLocker::unlock(m_pdf);
+}
+
+void tst_VlPdfAsync::deletionDuringKeyWaitDropsTheRender_data()
+{
+    QTest::addColumn<bool>("viaOwner");
+    QTest::newRow("worker deleted") << false;
+    QTest::newRow("owner deleted") << true;
+}
+
+void tst_VlPdfAsync::deletionDuringKeyWaitDropsTheRender()
+{
+    QFETCH(bool, viaOwner);
+    auto *owner = new QObject;
+    QPointer<VlPdfAsync> worker = new VlPdfAsync(owner, true);
+    Recorder recorder(worker);
+    worker->open(m_pdf);
+    QCOMPARE(recorder.events.size(), 2);
+
+    QVERIFY(VlExclusiveLocker::lock(m_pdf));
+    // The key comes free only once the worker is gone: a render that went on after that would
+    // work on freed memory.
+    connect(worker, &QObject::destroyed, this, [this] { VlExclusiveLocker::unlock(m_pdf); });
+    // A host's timer that fires while the render waits for its key; the deletion it asks for
+    // comes due inside the same wait.
+    QObject *doomed = viaOwner ? static_cast<QObject *>(owner) : worker.data();
+    QTimer::singleShot(0, doomed, [doomed] { doomed->deleteLater(); });
+    worker->render(0, QSize(50, 50));
+
+    QVERIFY(!worker);
+    QCOMPARE(recorder.events.size(), 2);
+    QVERIFY(VlExclusiveLocker::lock(m_pdf));
+    VlExclusiveLocker::unlock(m_pdf);
+    if (!viaOwner)
+        delete owner;
 }
 
 void tst_VlPdfAsync::renderersShareThePdfLibrary()
