@@ -390,7 +390,28 @@ void VlProcessMonitor::appendLog(const QString &text, int kind)
     m_logView->setTextColor(colour);
 
     const QString time = QDateTime::currentDateTime().toString(QLatin1String(STAMP_FORMAT));
-    m_logView->append(QStringLiteral("[%1] %2").arg(time).arg(text));
+    const QString line = QStringLiteral("[%1] %2").arg(time).arg(text);
+    m_logView->append(line);
+
+    if (m_logFile.isOpen()) {
+        // Flushed line by line: an unattended machine may lose power at any moment.
+        const QByteArray bytes = line.toUtf8() + '\n';
+        if (m_logFile.write(bytes) != bytes.size() || !m_logFile.flush()) {
+            const QString reason = m_logFile.errorString();
+            m_logFile.close();
+            appendLog(QCoreApplication::translate("VlProcessMonitor",
+                          "Cannot write to the log file \"%1\" (%2); the log is only shown here "
+                          "from now on.")
+                          .arg(m_logFile.fileName(), reason),
+                2);
+        }
+    }
+}
+
+bool VlProcessMonitor::setLogFile(const QString &path, QString *errorMessage)
+{
+    m_logFile.close();
+    return VlProcessMonitor_Process::openPrivateAppend(&m_logFile, path, errorMessage);
 }
 
 void VlProcessMonitor::removeFirstLogLine()

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QHash>
 #include <QWidget>
 
@@ -33,6 +34,11 @@ public:
 
     VlProcessMonitor();
     ~VlProcessMonitor() override;
+
+    // Mirrors every log line from now on, with its time stamp, to the file at path: appended,
+    // and created readable by this user alone. Returns false, with the system's reason in
+    // errorMessage, when the file cannot be opened; lines are then only shown.
+    bool setLogFile(const QString &path, QString *errorMessage = nullptr);
 
 public slots:
     void start();
@@ -74,6 +80,7 @@ private:
     static bool isProtectedPid(qint64 pid);
 
     QTextEdit *m_logView;
+    QFile m_logFile;
     bool m_running;
     int m_scanInterval;
     int m_secondDuration;

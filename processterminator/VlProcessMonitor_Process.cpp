@@ -1,5 +1,7 @@
 #include "VlProcessMonitor_Process.h"
 
+#include <QFile>
+
 #include <limits>
 
 #if defined(Q_OS_WIN)
@@ -7,16 +9,15 @@
 #elif defined(Q_OS_UNIX)
 #include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
-
-#include <QFile>
 #endif
 
 #if defined(Q_OS_LINUX)
 #include <QByteArray>
-#include <QFile>
 #include <QList>
 #endif
 
@@ -121,6 +122,38 @@ bool VlProcessMonitor_Process::isPrivateDirectory(const QString &path)
     // The temporary directory belongs to the user's own profile.
     Q_UNUSED(path);
     return true;
+#endif
+}
+
+bool VlProcessMonitor_Process::openPrivateAppend(
+    QFile *file, const QString &path, QString *errorMessage)
+{
+#if defined(Q_OS_UNIX)
+    // The mode is given at creation, so the file is never readable by others, not even for a
+    // moment; an existing file keeps its own mode.
+    const int fd = ::open(
+        QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (errorMessage)
+            *errorMessage = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    file->setFileName(path); // for messages; the descriptor is what is written to
+    if (!file->open(fd, QIODevice::WriteOnly | QIODevice::Append, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        if (errorMessage)
+            *errorMessage = file->errorString();
+        return false;
+    }
+    return true;
+#else
+    // A new file takes the permissions that its folder passes on.
+    file->setFileName(path);
+    if (file->open(QIODevice::WriteOnly | QIODevice::Append))
+        return true;
+    if (errorMessage)
+        *errorMessage = file->errorString();
+    return false;
 #endif
 }
 

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QtGlobal>
 
+class QFile;
+
 namespace Vela {
 
 // What the process monitor needs to know about, and do to, another process. Every system call
@@ -41,6 +43,11 @@ public:
     // may write (the shared /tmp makes that easy) would let them have any process of this user
     // ended.
     static bool isPrivateDirectory(const QString &path);
+
+    // Opens path for appending, creating it readable and writable by this user alone: a kiosk's
+    // record of which processes it ended is nobody else's business. On failure file stays
+    // closed and errorMessage gets the system's reason.
+    static bool openPrivateAppend(QFile *file, const QString &path, QString *errorMessage);
 
     static Info inspect(qint64 pid);
     // Politely: SIGTERM on POSIX systems, a close request to the windows of the process on

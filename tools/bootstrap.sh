@@ -51,11 +51,7 @@ case "$cmd" in
   run)
     install_deps
     build build
-    if [ -x build/bin/vela-content ]; then
-      build/bin/vela-content --out vela-out
-    else
-      build/bin/vela-demo
-    fi
+    build/bin/vela-content --out vela-out
     ;;
   test)
     install_deps

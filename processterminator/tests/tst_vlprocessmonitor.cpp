@@ -60,6 +60,8 @@ private slots:
     void coloursLogLinesByKind_data();
     void coloursLogLinesByKind();
     void logStaysBoundedAt32000Blocks();
+    void mirrorsLogToFile_data();
+    void mirrorsLogToFile();
     void testButtonRemovesWholeFirstLine();
     void windowSitsNearLowerRight();
     void startAndStopArmOneTimerPerChain();
@@ -338,6 +340,61 @@ void tst_VlProcessMonitor::logStaysBoundedAt32000Blocks()
     QCOMPARE(document->blockCount(), 32001);
     QCOMPARE(document->firstBlock().text(), QStringLiteral("line 2"));
     QVERIFY(document->lastBlock().text().endsWith(QStringLiteral("] third beyond")));
+}
+
+void tst_VlProcessMonitor::mirrorsLogToFile_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("before"); // null: no file yet
+    QTest::addColumn<bool>("opens");
+    QTest::addColumn<int>("permissions");
+
+    const QFile::Permissions owner = QFile::ReadOwner | QFile::WriteOwner;
+    const QFile::Permissions shared = owner | QFile::ReadGroup | QFile::ReadOther;
+    QTest::newRow("new file, private")
+        << QStringLiteral("log") << QByteArray() << true << int(owner);
+    QTest::newRow("existing file, appended, mode kept")
+        << QStringLiteral("log") << QByteArrayLiteral("[earlier run] kept\n") << true
+        << int(shared);
+    QTest::newRow("folder missing") << QStringLiteral("missing/log") << QByteArray() << false << 0;
+}
+
+void tst_VlProcessMonitor::mirrorsLogToFile()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, before);
+    QFETCH(bool, opens);
+    QFETCH(int, permissions);
+
+    const QString path = m_tmp->filePath(name);
+    if (!before.isNull()) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(before);
+        file.close();
+        QVERIFY(file.setPermissions(QFile::Permissions(permissions)));
+    }
+
+    auto monitor = stoppedMonitor();
+    QString reason;
+    QCOMPARE(monitor->setLogFile(path, &reason), opens);
+    QCOMPARE(reason.isEmpty(), opens);
+    monitor->appendLog(QStringLiteral("Asked process 42 to end."), 1);
+    monitor->appendLog(QStringLiteral("100% Ünïcode, %1"), 2);
+
+    // The screen shows what it always did; the file holds the same lines.
+    const QVector<LogLine> lines = logLines(*monitor);
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.at(1).text, QStringLiteral("100% Ünïcode, %1"));
+    if (!opens)
+        return;
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(file.readAll()),
+        QString::fromUtf8(before) + monitor->m_logView->toPlainText() + QLatin1Char('\n'));
+    const QFile::Permissions mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
+        | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+    QCOMPARE(int(file.permissions() & mode), permissions);
 }
 
 void tst_VlProcessMonitor::testButtonRemovesWholeFirstLine()

@@ -1,6 +1,9 @@
 // Writes the bundled samples of vela-content: a three-page PDF (portrait, landscape, and a
 // page that leaves most of its area unpainted) and a PNG with an alpha channel.
-// Usage: vela-make-samples DIR   (run with QT_QPA_PLATFORM=offscreen on a headless host)
+// Usage: vela-make-samples DIR
+#include <VlToolCommandLine.h>
+
+#include <QCommandLineParser>
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
@@ -29,15 +32,33 @@ static void drawPanel(
 
 int main(int argc, char **argv)
 {
-    QGuiApplication app(argc, argv);
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: vela-make-samples DIR\n");
-        return 2;
-    }
-    QDir dir(QString::fromLocal8Bit(argv[1]));
-    dir.mkpath(QStringLiteral("."));
+    QGuiApplication::setApplicationName(QStringLiteral("vela-make-samples"));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Draws the bundled samples of vela-content into the folder DIR."));
+    parser.addPositionalArgument(QStringLiteral("DIR"), QStringLiteral("Folder for the samples."));
+    Vela::VlToolCommandLine commandLine(parser, argc, argv);
+    const int answered = commandLine.answer(Vela::VlToolCommandLine::QtOptionsAccepted);
+    if (answered != Vela::VlToolCommandLine::Proceed)
+        return answered;
 
-    QPdfWriter pdf(dir.filePath(QStringLiteral("vela-brochure.pdf")));
+    // It draws into files and never shows a window, so it needs no display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const int reread = commandLine.reread(1);
+    if (reread != Vela::VlToolCommandLine::Proceed)
+        return reread;
+
+    QDir dir(parser.positionalArguments().constFirst());
+    if (!dir.mkpath(QStringLiteral("."))) {
+        std::fprintf(stderr, "vela-make-samples: cannot create the folder %s\n",
+            qPrintable(QDir::toNativeSeparators(dir.path())));
+        return 1;
+    }
+
+    const QString pdfPath = dir.filePath(QStringLiteral("vela-brochure.pdf"));
+    QPdfWriter pdf(pdfPath);
     pdf.setCreator(QStringLiteral("vela-make-samples"));
     pdf.setTitle(QStringLiteral("Vela sample"));
     pdf.setResolution(72);
@@ -45,6 +66,11 @@ int main(int argc, char **argv)
     pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
     {
         QPainter p(&pdf);
+        if (!p.isActive()) {
+            std::fprintf(stderr, "vela-make-samples: cannot write %s\n",
+                qPrintable(QDir::toNativeSeparators(pdfPath)));
+            return 1;
+        }
         const QRectF page(0, 0, pdf.width(), pdf.height());
         p.fillRect(page, QColor(250, 248, 240));
         drawPanel(p, page.adjusted(30, 40, -30, -page.height() / 2), QColor(20, 80, 160),
@@ -78,5 +104,11 @@ int main(int argc, char **argv)
         p.setBrush(QColor(240, 160, 30, 200));
         p.drawRoundedRect(QRectF(140, 50, 160, 110), 18, 18);
     }
-    return image.save(dir.filePath(QStringLiteral("vela-logo.png")), "PNG") ? 0 : 1;
+    const QString pngPath = dir.filePath(QStringLiteral("vela-logo.png"));
+    if (!image.save(pngPath, "PNG")) {
+        std::fprintf(stderr, "vela-make-samples: cannot write %s\n",
+            qPrintable(QDir::toNativeSeparators(pngPath)));
+        return 1;
+    }
+    return 0;
 }

@@ -1,6 +1,7 @@
 // vela-startmenu: shows the editor start menu the way the editor hosts it, for looking at
 // the artwork, the buttons and the waiting overlay, and for making screenshots.
 #include <VlEditorStartMenu.h>
+#include <VlToolCommandLine.h>
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -9,8 +10,6 @@
 #include <QTextStream>
 #include <QTimer>
 
-#include <cstring>
-
 namespace {
 
 void logLine(const QString &text)
@@ -18,30 +17,15 @@ void logLine(const QString &text)
     QTextStream(stdout) << text << Qt::endl;
 }
 
-bool wantsScreenshot(int argc, char **argv)
-{
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--screenshot") == 0
-            || std::strncmp(argv[i], "--screenshot=", 13) == 0)
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    // A screenshot needs no display: render offscreen unless the caller chose a platform.
-    if (wantsScreenshot(argc, argv) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-
-    QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vela-startmenu"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Shows the Vela editor start menu."));
-    parser.addHelpOption();
+    Vela::VlToolCommandLine commandLine(parser, argc, argv);
     const QCommandLineOption editionOption(QStringLiteral("edition"),
         QStringLiteral("Edition label to show (Standard, "
                        "MultiChannel, Professional)."),
@@ -55,17 +39,25 @@ int main(int argc, char **argv)
         QStringLiteral("Window size, WIDTHxHEIGHT (1280x768)."), QStringLiteral("SIZE"),
         QStringLiteral("1280x768"));
     parser.addOptions({editionOption, waitingOption, screenshotOption, sizeOption});
-    parser.process(app);
+    const int answered = commandLine.answer(Vela::VlToolCommandLine::QtOptionsAccepted);
+    if (answered != Vela::VlToolCommandLine::Proceed)
+        return answered;
 
     const QRegularExpressionMatch sizeMatch
         = QRegularExpression(QStringLiteral("^(\\d{1,5})x(\\d{1,5})$"))
               .match(parser.value(sizeOption));
-    if (!sizeMatch.hasMatch()) {
-        QTextStream(stderr) << "vela-startmenu: --size wants WIDTHxHEIGHT, e.g. 1280x768"
-                            << Qt::endl;
-        return 2;
-    }
+    if (!sizeMatch.hasMatch())
+        return commandLine.usageError(QStringLiteral("--size wants WIDTHxHEIGHT, e.g. 1280x768"));
     const QSize windowSize(sizeMatch.captured(1).toInt(), sizeMatch.captured(2).toInt());
+
+    // A screenshot needs no display: render offscreen unless the caller chose a platform.
+    if (parser.isSet(screenshotOption) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    QApplication app(argc, argv);
+    const int reread = commandLine.reread(0);
+    if (reread != Vela::VlToolCommandLine::Proceed)
+        return reread;
 
     QMainWindow window;
     window.setWindowTitle(QStringLiteral("Vela"));

@@ -1,0 +1,99 @@
+#include "VlToolCommandLine.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <cstdio>
+#include <memory>
+
+namespace Vela {
+
+namespace {
+
+// The options that QGuiApplication and QApplication remove from the arguments themselves.
+bool isQtOption(const QString &name)
+{
+    static const QStringList names
+        = {QStringLiteral("platform"), QStringLiteral("platformpluginpath"),
+            QStringLiteral("platformtheme"), QStringLiteral("plugin"),
+            QStringLiteral("qmljsdebugger"), QStringLiteral("qwindowgeometry"),
+            QStringLiteral("qwindowicon"), QStringLiteral("qwindowtitle"),
+            QStringLiteral("reverse"), QStringLiteral("session"), QStringLiteral("display"),
+            QStringLiteral("geometry"), QStringLiteral("title"), QStringLiteral("name"),
+            QStringLiteral("style"), QStringLiteral("stylesheet"), QStringLiteral("widgetcount"),
+            QStringLiteral("nograb"), QStringLiteral("dograb"), QStringLiteral("sync")};
+    return names.contains(name);
+}
+
+} // namespace
+
+VlToolCommandLine::VlToolCommandLine(QCommandLineParser &parser, int &argc, char **argv)
+    : m_parser(parser)
+    , m_argc(argc)
+    , m_argv(argv)
+{
+    // "-platform" is one option, as Qt's own options are written, not eight letters.
+    m_parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    m_parser.addHelpOption();
+    m_parser.addVersionOption();
+    if (QCoreApplication::applicationVersion().isEmpty())
+        QCoreApplication::setApplicationVersion(QStringLiteral(VELA_VERSION));
+}
+
+int VlToolCommandLine::answer(QtOptions qtOptions)
+{
+    QStringList arguments;
+    for (int i = 0; i < m_argc; ++i)
+        arguments << QString::fromLocal8Bit(m_argv[i]);
+
+    if (!m_parser.parse(arguments)) {
+        const QStringList unknown = m_parser.unknownOptionNames();
+        bool onlyQtOptions = qtOptions == QtOptionsAccepted && !unknown.isEmpty();
+        for (const QString &name : unknown)
+            onlyQtOptions = onlyQtOptions && isQtOption(name);
+        if (!onlyQtOptions)
+            return usageError(m_parser.errorText());
+    }
+
+    const bool help
+        = m_parser.isSet(QStringLiteral("help")) || m_parser.isSet(QStringLiteral("help-all"));
+    if (!help && !m_parser.isSet(QStringLiteral("version")))
+        return Proceed;
+
+    // The usage text names the program from the application's arguments; an application
+    // object without a GUI needs no display.
+    QCoreApplication application(m_argc, m_argv);
+    if (help)
+        std::fputs(qPrintable(m_parser.helpText()), stdout);
+    else
+        std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()),
+            qPrintable(QCoreApplication::applicationVersion()));
+    return Success;
+}
+
+int VlToolCommandLine::reread(int positionalCount)
+{
+    if (!m_parser.parse(QCoreApplication::arguments()))
+        return usageError(m_parser.errorText());
+    const QStringList positional = m_parser.positionalArguments();
+    if (positional.size() > positionalCount)
+        return usageError(
+            QStringLiteral("unexpected argument %1").arg(positional.at(positionalCount)));
+    if (positional.size() < positionalCount)
+        return usageError(
+            QStringLiteral("%1 argument(s) missing").arg(positionalCount - positional.size()));
+    return Proceed;
+}
+
+int VlToolCommandLine::usageError(const QString &message) const
+{
+    std::unique_ptr<QCoreApplication> application;
+    if (!QCoreApplication::instance())
+        application.reset(new QCoreApplication(m_argc, m_argv));
+    std::fprintf(stderr, "%s: %s\n\n%s", qPrintable(QCoreApplication::applicationName()),
+        qPrintable(message), qPrintable(m_parser.helpText()));
+    return BadArguments;
+}
+
+} // namespace Vela
