@@ -41,18 +41,18 @@ void tst_ToolCommandLine::answersWithoutDisplay_data()
         QStringLiteral("VlProcessTerminator"), QStringLiteral("vela-make-samples")};
     for (const QString &program : programs) {
         const QByteArray name = program.toLatin1();
-        QTest::newRow(name + " --help")
+        QTest::newRow((name + " --help").constData())
             << program << QStringList {QStringLiteral("--help")} << 0
             << QStringLiteral("^Usage: .*%1 \\[options\\].*--version").arg(program);
-        QTest::newRow(name + " -h")
+        QTest::newRow((name + " -h").constData())
             << program << QStringList {QStringLiteral("-h")} << 0 << QStringLiteral("^Usage: ");
-        QTest::newRow(name + " --version")
+        QTest::newRow((name + " --version").constData())
             << program << QStringList {QStringLiteral("--version")} << 0 << version.arg(program);
-        QTest::newRow(name + " unknown option")
+        QTest::newRow((name + " unknown option").constData())
             << program << QStringList {QStringLiteral("--no-such-option")} << EXIT_BAD_ARGUMENTS
             << QStringLiteral("^%1: Unknown option 'no-such-option'.*Usage: ").arg(program);
         // Qt's own options are the application object's, but no excuse for a stray one.
-        QTest::newRow(name + " Qt option and unknown option")
+        QTest::newRow((name + " Qt option and unknown option").constData())
             << program
             << QStringList {QStringLiteral("-platform"), QStringLiteral("offscreen"),
                    QStringLiteral("--no-such-option")}
