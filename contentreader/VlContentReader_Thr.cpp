@@ -343,9 +343,8 @@ bool VlContentReader_Thr::readPdf(
         QMutexLocker globalLocker(VlPdf::globalLocker());
         // A few bytes of PDF can declare a page of gigabytes when drawn; such a page is
         // refused before anything is allocated, under the same limit as a still image.
-        const QSizeF points = pdf.pageSize(page);
-        const double pageBytes = std::floor(points.width()) * std::floor(points.height()) * 4.0;
-        if (pageBytes > double(decodeLimit(cache->getMaximumCacheSize()))) {
+        const QSize pixels = pdf.renderSize(page, QSize());
+        if (VlPdf::renderBytes(pixels) > decodeLimit(cache->getMaximumCacheSize())) {
             pdf.close();
             setLastError(tr("Cannot get a image from the pdf file."));
             return false;

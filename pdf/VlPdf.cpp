@@ -261,6 +261,35 @@ QSizeF VlPdf::pageSize(int pageIndex)
     return size;
 }
 
+QSize VlPdf::fittedSize(double width, double height, const QSize &size) const
+{
+    QSize fitted(truncatedSide(width * m_scale), truncatedSide(height * m_scale));
+    if (!size.isEmpty())
+        fitted.scale(size, Qt::KeepAspectRatio);
+    return fitted;
+}
+
+QSize VlPdf::renderSize(int pageIndex, const QSize &size)
+{
+    if (!m_document)
+        return {};
+    // Read from the page's dictionary: loading the page would parse all of its content, a
+    // good part of the cost of drawing it.
+    double width = 0.0;
+    double height = 0.0;
+    if (!GetPageSizeByIndex(m_document, pageIndex, &width, &height))
+        return {};
+    return fittedSize(width, height, size);
+}
+
+quint64 VlPdf::renderBytes(const QSize &pixels)
+{
+    if (pixels.isEmpty())
+        return 0;
+    // Format_ARGB32 lines need no padding. Both sides are below 2^31, so the product fits.
+    return quint64(pixels.width()) * quint64(pixels.height()) * 4;
+}
+
 std::unique_ptr<QImage, VlPdf::Image_Deleter> VlPdf::render(int pageIndex, const QSize &size)
 {
     if (!m_document)
@@ -268,13 +297,8 @@ std::unique_ptr<QImage, VlPdf::Image_Deleter> VlPdf::render(int pageIndex, const
     fpdf_page_t__ *page = LoadPage(m_document, pageIndex);
     if (!page)
         return {};
-
-    QSize fitted(
-        truncatedSide(GetPageWidth(page) * m_scale), truncatedSide(GetPageHeight(page) * m_scale));
-    if (!size.isEmpty())
-        fitted.scale(size, Qt::KeepAspectRatio);
-
-    std::unique_ptr<QImage, Image_Deleter> image = render(page, fitted);
+    std::unique_ptr<QImage, Image_Deleter> image
+        = render(page, fittedSize(GetPageWidth(page), GetPageHeight(page), size));
     ClosePage(page);
     return image;
 }
@@ -414,6 +438,14 @@ fpdf_page_t__ *VlPdf::LoadPage(fpdf_document_t__ *document, int index)
         = Entry<fpdf_page_t__ *, fpdf_document_t__ *, int>::resolve(pdfiumLib(), "FPDF_LoadPage"))
         return function(document, index);
     return nullptr;
+}
+
+int VlPdf::GetPageSizeByIndex(fpdf_document_t__ *document, int index, double *width, double *height)
+{
+    if (auto function = Entry<int, fpdf_document_t__ *, int, double *, double *>::resolve(
+            pdfiumLib(), "FPDF_GetPageSizeByIndex"))
+        return function(document, index, width, height);
+    return 0;
 }
 
 double VlPdf::GetPageWidth(fpdf_page_t__ *page)

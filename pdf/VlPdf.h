@@ -73,6 +73,12 @@ public:
     // page cannot be loaded. render(pageIndex, QSize()) draws it at this size times scale(),
     // so a caller can refuse a page too large to draw before anything is allocated.
     QSizeF pageSize(int pageIndex);
+    // The size in pixels that render(pageIndex, size) draws; empty when no document is open or
+    // the page cannot be loaded. With renderBytes() it lets a caller refuse a page that would
+    // draw to too many bytes before anything is allocated.
+    QSize renderSize(int pageIndex, const QSize &size);
+    // Bytes of the image that render() allocates for a size in pixels; 0 for an empty size.
+    static quint64 renderBytes(const QSize &pixels);
 
     // Natural size (points times scale) fitted into size keeping the aspect ratio; natural
     // size when size is empty. Empty pointer when no document is open or the page cannot be
@@ -93,6 +99,7 @@ private:
     QSharedPointer<QLibrary> pdfiumLib() const;
     static void deleteLibrary(QLibrary *library);
     void init();
+    QSize fittedSize(double width, double height, const QSize &size) const;
 
     void InitLibrary();
     void DestroyLibrary();
@@ -100,6 +107,7 @@ private:
     fpdf_document_t__ *LoadMemDocument(const void *data, int size, const char *password);
     int GetPageCount(fpdf_document_t__ *document) const;
     fpdf_page_t__ *LoadPage(fpdf_document_t__ *document, int index);
+    int GetPageSizeByIndex(fpdf_document_t__ *document, int index, double *width, double *height);
     double GetPageWidth(fpdf_page_t__ *page);
     double GetPageHeight(fpdf_page_t__ *page);
     fpdf_bitmap_t__ *Bitmap_CreateEx(

@@ -11,6 +11,14 @@
 
 namespace Vela {
 
+namespace {
+
+// A few bytes of PDF can declare a page of gigabytes when drawn. A render that would allocate
+// more than this is refused, as the content reader refuses such a page by default.
+constexpr quint64 largestRenderBytes = 256ull * 1024 * 1024;
+
+} // namespace
+
 // The wait for a document key processes the caller's events, and one of them may delete this
 // object: a deleteLater() of it or of its parent that comes due, or a slot that deletes it
 // outright. The render that waits then holds the locks below, so they live as long as any
@@ -368,16 +376,26 @@ void VlPdfAsync::workerRender(int page, const QSize &size)
                 return;
             if (keyTaken) {
                 QString reason;
+                QSize refused;
                 {
                     QMutexLocker global(VlPdf::globalLocker());
-                    image = m_document->render(page, size);
-                    // PDFium's error state is shared by every caller, so it is read under the
-                    // same hold as the render it explains.
-                    if (!image)
-                        reason = VlPdf::getErrorMessage(m_document->lastError());
+                    const QSize pixels = m_document->renderSize(page, size);
+                    if (VlPdf::renderBytes(pixels) > largestRenderBytes) {
+                        refused = pixels;
+                    } else {
+                        image = m_document->render(page, size);
+                        // PDFium's error state is shared by every caller, so it is read under
+                        // the same hold as the render it explains.
+                        if (!image)
+                            reason = VlPdf::getErrorMessage(m_document->lastError());
+                    }
                 }
                 unlockGlobalPdf(uri);
-                if (!image)
+                if (refused.isValid())
+                    failure = tr("The page is too large to render at %1x%2 pixels.")
+                                  .arg(refused.width())
+                                  .arg(refused.height());
+                else if (!image)
                     failure = tr("An error occured. %1").arg(reason);
             }
         }

@@ -226,7 +226,9 @@ void tst_VlPdf::renderedSizes()
     const auto image = pdf.render(page, target);
     QVERIFY(image);
     QCOMPARE(image->size(), expected);
-    // What a caller can learn before drawing matches what the natural size turns out to be.
+    // What a caller can learn before drawing matches what the render turns out to be.
+    QCOMPARE(pdf.renderSize(page, target), expected);
+    QCOMPARE(VlPdf::renderBytes(expected), quint64(image->sizeInBytes()));
     if (target.isEmpty()) {
         const QSizeF points = pdf.pageSize(page);
         QCOMPARE(QSize(int(points.width() * scale), int(points.height() * scale)), expected);
@@ -254,6 +256,7 @@ void tst_VlPdf::renderWithoutPageGivesNothing()
     QVERIFY(!pdf.render(page, QSize()));
     QVERIFY(!pdf.render(page, QSize(100, 100)));
     QVERIFY(pdf.pageSize(page).isEmpty());
+    QVERIFY(pdf.renderSize(page, QSize(100, 100)).isEmpty());
     QVERIFY(!pdf.render(static_cast<fpdf_page_t__ *>(nullptr), QSize(10, 10)));
 }
 

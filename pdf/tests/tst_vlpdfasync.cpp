@@ -99,6 +99,7 @@ private:
     QString m_pdf;
     QString m_other;
     QString m_garbage;
+    QString m_hugePage;
 };
 
 void tst_VlPdfAsync::initTestCase()
@@ -113,6 +114,8 @@ void tst_VlPdfAsync::initTestCase()
     QFile garbage(m_garbage);
     QVERIFY(garbage.open(QIODevice::WriteOnly));
     garbage.write(QByteArray(2048, 'x'));
+    m_hugePage = QStringLiteral(VELA_REGRESSIONS_DIR "/fuzz_pdf/huge-page.pdf");
+    QVERIFY(QFileInfo(m_hugePage).size() < 128);
 }
 
 // The same assertions run through the synchronous worker and through the real thread.
@@ -238,6 +241,19 @@ void tst_VlPdfAsync::failuresCarryTheirTexts()
     QCOMPARE(recorder.events.at(4),
         QStringLiteral("failedToRender:four.pdf:0:The PDF has not been opened."));
     QVERIFY(!pdf->takePageImage(0));
+    recorder.events.clear();
+
+    // A page whose natural size would take gigabytes is refused before anything is
+    // allocated; the same page fitted into a modest size is drawn.
+    pdf->open(m_hugePage);
+    pdf->render(0, QSize());
+    pdf->render(0, QSize(100, 50));
+    QVERIFY(recorder.waitForSize(4));
+    QCOMPARE(recorder.events.mid(2),
+        QStringList({"failedToRender:huge-page.pdf:0:The page is too large to render at "
+                     "30000x30000 pixels.",
+            "rendered:huge-page.pdf:0"}));
+    QCOMPARE(pdf->takePageImage(0)->size(), QSize(50, 50));
 }
 
 void tst_VlPdfAsync::abortWhileWaitingForKeyStoresNothing()
