@@ -1,6 +1,7 @@
 #include "VlContentReader_Thr.h"
 
 #include "VlContentCache.h"
+#include "VlImageMeasure.h"
 
 #include <MediaType.h>
 #include <VlExclusiveLocker.h>
@@ -12,9 +13,7 @@
 #include <QImageReader>
 #include <QMutexLocker>
 #include <QPainter>
-#include <QPixelFormat>
 #include <QTimer>
-#include <QtEndian>
 
 #include <cmath>
 #include <limits>
@@ -30,16 +29,6 @@ constexpr quint64 minimumDecodeLimit = 256ull * 1024 * 1024;
 constexpr qint64 pdfChunkSize = 524288;
 // What one QByteArray can hold, with room to spare for its header.
 constexpr qint64 maximumContentBytes = std::numeric_limits<int>::max() - 1024 * 1024;
-
-// The logical screen of a GIF file, which its decoder allocates whole while the reader's
-// size() reports only the first frame; QSize() for anything else.
-QSize gifScreenSize(const QByteArray &bytes)
-{
-    if (bytes.size() < 10 || !bytes.startsWith("GIF"))
-        return QSize();
-    return QSize(qFromLittleEndian<quint16>(bytes.constData() + 6),
-        qFromLittleEndian<quint16>(bytes.constData() + 8));
-}
 
 // The whole of a file. False when it cannot be opened or read, or is larger than a byte
 // array can hold.
@@ -118,15 +107,7 @@ quint64 VlContentReader_Thr::decodeLimit(quint64 maximumCacheSize)
 bool VlContentReader_Thr::exceedsDecodeLimit(
     const QSize &declaredSize, QImage::Format format, quint64 limit)
 {
-    if (!declaredSize.isValid() || declaredSize.isEmpty())
-        return false;
-    int bits = 0;
-    if (format != QImage::Format_Invalid)
-        bits = int(QImage::toPixelFormat(format).bitsPerPixel());
-    if (bits <= 0)
-        bits = 32; // what most decoders produce when the handler does not say
-    const quint64 bytesPerLine = (quint64(declaredSize.width()) * quint64(bits) + 31) / 32 * 4;
-    return quint64(declaredSize.height()) > limit / bytesPerLine;
+    return !VlImageMeasure::fits(VlImageMeasure::imageBytes(declaredSize, format), limit);
 }
 
 void VlContentReader_Thr::read(int pageIndex, const QSize &size)
@@ -264,21 +245,19 @@ bool VlContentReader_Thr::readImage(const QFileInfo &file, const QSize &size)
     if (contentReadHook)
         contentReadHook();
 
+    // A small file may declare enormous dimensions, or hide a larger picture inside it; the
+    // decoder would try to allocate it all. What decoding will allocate is measured from the
+    // headers first, and such an image refused before anything is decoded.
+    const quint64 limit = decodeLimit(cache->getMaximumCacheSize());
+    if (!VlImageMeasure::fits(VlImageMeasure::decodedBytes(bytes, limit), limit)) {
+        setLastError(tr("An error occured while reading the image file."));
+        return false;
+    }
+
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     reader.setDecideFormatFromContent(true);
-
-    // A small file may declare enormous dimensions; the decoder would try to allocate them
-    // all. The header is read first and such an image refused before anything is decoded.
-    QSize declared = reader.size();
-    if (reader.format() == "gif")
-        declared = declared.expandedTo(gifScreenSize(bytes));
-    const quint64 limit = decodeLimit(cache->getMaximumCacheSize());
-    if (exceedsDecodeLimit(declared, reader.imageFormat(), limit)) {
-        setLastError(tr("An error occured while reading the image file."));
-        return false;
-    }
 
     auto image = std::make_shared<QImage>();
     if (!reader.read(image.get()) || image->isNull()) {

@@ -13,11 +13,10 @@
 #include <functional>
 #include <memory>
 
-class tst_VlContentReader_Thr;
-
 namespace Vela {
 
 class VlContentCache;
+class VlContentReader_ThrProbe;
 class VlPdf;
 
 // The worker of one content uri. It lives in its controller's thread; every slot and the
@@ -57,7 +56,7 @@ private slots:
     void readNext();
 
 private:
-    friend class ::tst_VlContentReader_Thr;
+    friend class VlContentReader_ThrProbe;
 
     struct RequestItem
     {
@@ -86,7 +85,7 @@ private:
     // Set while a read step runs; touched only in the worker's thread.
     bool inReadStep = false;
     // Called in the worker's thread after a content's bytes were read and before anything
-    // is recorded for them; lets tests replace the file at the worst moment.
+    // is recorded for them; set only through VlContentReader_ThrProbe.
     std::function<void()> contentReadHook;
 };
 

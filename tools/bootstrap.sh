@@ -4,6 +4,8 @@
 #   bootstrap.sh test   install what is missing, build, run the whole test suite
 #   bootstrap.sh asan   the test suite again under AddressSanitizer + UBSan (folder build-asan)
 #   bootstrap.sh bench  build in Release and run every benchmark
+#   bootstrap.sh fuzz [SECONDS]  build the libFuzzer targets with clang (folder build-fuzz) and
+#                       run each for SECONDS (default 60); non-zero exit on any crash
 # Every step is idempotent and quiet when there is nothing to do.
 set -euo pipefail
 
@@ -14,18 +16,17 @@ jobs=$(nproc 2>/dev/null || echo 2)
 APT_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qtbase5-dev libqt5svg5-dev qttools5-dev qttools5-dev-tools
-  libbotan-2-dev openssl ca-certificates
+  libbotan-2-dev zlib1g-dev openssl ca-certificates
   qpdf poppler-utils xvfb xauth fonts-dejavu-core
   libgtest-dev libbenchmark-dev
 )
 
-install_deps() {
+# install_packages PACKAGE...: the Debian packages of the list that are missing.
+install_packages() {
   local missing=()
-  for p in "${APT_PACKAGES[@]}"; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
-  # npm may come with a Node.js that is not Debian's; Debian's npm is only for a bare machine.
-  command -v npm >/dev/null 2>&1 || missing+=(npm)
   if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
     local sudo=""
@@ -33,6 +34,13 @@ install_deps() {
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
   fi
+}
+
+install_deps() {
+  local wanted=("${APT_PACKAGES[@]}")
+  # npm may come with a Node.js that is not Debian's; Debian's npm is only for a bare machine.
+  command -v npm >/dev/null 2>&1 || wanted+=(npm)
+  install_packages "${wanted[@]}"
   # PDFium is fetched (and its integrity checked) once into the user's cache.
   bash tools/fetch-pdfium.sh >/dev/null
 }
@@ -77,8 +85,45 @@ case "$cmd" in
       "$b"
     done
     ;;
+  fuzz)
+    seconds=${2:-60}
+    install_deps
+    install_packages clang libclang-rt-14-dev
+    # Only the libraries the targets feed: no tests, tools or benchmarks.
+    build build-fuzz -DVELA_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DVELA_BUILD_TESTS=OFF -DVELA_BUILD_TOOLS=OFF -DVELA_BUILD_BENCHMARKS=OFF \
+      "-DVELA_SUBSYSTEMS=enginecore;componentlib;pdf;contentreader;editorstartmenu"
+    export QT_QPA_PLATFORM=offscreen
+    export ASAN_OPTIONS="detect_leaks=1:detect_odr_violation=0"
+    export LSAN_OPTIONS="suppressions=$here/.ci/lsan.supp:print_suppressions=0"
+    export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+    mkdir -p build-fuzz/crashes build-fuzz/logs
+    crashed=0
+    for target in decrypt path image pdf artwork; do
+      name=fuzz_$target
+      # New inputs go to the first folder, so the committed seeds stay as they are.
+      mkdir -p "build-fuzz/corpus/$name"
+      dict=()
+      [ -f "fuzz/dict/$name.dict" ] && dict=("-dict=fuzz/dict/$name.dict")
+      log=build-fuzz/logs/$name.log
+      status=0
+      nice "build-fuzz/bin/$name" -max_total_time="$seconds" -print_final_stats=1 \
+        -rss_limit_mb=1024 -timeout=60 -artifact_prefix="build-fuzz/crashes/$name-" "${dict[@]}" \
+        "build-fuzz/corpus/$name" "fuzz/corpus/$name" >"$log" 2>&1 || status=$?
+      runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+      speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
+      cov=$(grep -E '^#[0-9]+' "$log" | tail -1 | sed -n 's/.* cov: \([0-9]*\).* ft: \([0-9]*\).*/cov \1 ft \2/p')
+      corpus=$(find "build-fuzz/corpus/$name" "fuzz/corpus/$name" -type f | wc -l)
+      crashes=$(find build-fuzz/crashes -name "$name-*" -type f | wc -l)
+      if [ "$status" -ne 0 ] && [ "$crashes" -eq 0 ]; then crashes=1; fi
+      [ "$crashes" -eq 0 ] || crashed=1
+      printf '%s\texecutions %s\texec/s %s\t%s\tcorpus %s\tcrashes %s\n' \
+        "$name" "${runs:-0}" "${speed:-0}" "${cov:-cov ? ft ?}" "$corpus" "$crashes"
+    done
+    [ "$crashed" -eq 0 ] || { echo "crashes: see build-fuzz/crashes and build-fuzz/logs" >&2; exit 1; }
+    ;;
   *)
-    echo "usage: $0 run|test|asan|bench" >&2
+    echo "usage: $0 run|test|asan|bench|fuzz [SECONDS]" >&2
     exit 2
     ;;
 esac

@@ -1,7 +1,7 @@
 #include "VlContentCache.h"
 #include "VlContentCacheCorrector.h"
 #include "VlContentReader_Ctrl.h"
-#include "VlContentReader_Thr.h"
+#include "VlContentReader_Thr_p.h"
 #include "testcontent.h"
 #include "testpdf.h"
 
@@ -252,7 +252,7 @@ void tst_VlContentReader_Thr::readStepsNeverNest()
     QVERIFY(TestContent::pattern(QSize(40, 30)).save(file));
 
     VlContentReader_Thr worker(file, nullptr);
-    worker.contentReadHook = [] { QTest::qWait(20); };
+    VlContentReader_ThrProbe::setContentReadHook(&worker, [] { QTest::qWait(20); });
     Journal journal(&worker);
     worker.read(5, QSize());
     worker.read(6, QSize());
@@ -434,10 +434,10 @@ void tst_VlContentReader_Thr::replacedAfterReadIsDroppedAtNextPass()
 
     VlContentReader_Thr worker(file, nullptr);
     bool replaced = false;
-    worker.contentReadHook = [&] {
+    VlContentReader_ThrProbe::setContentReadHook(&worker, [&] {
         if (replace)
             replaced = writeVersion(file, 1);
-    };
+    });
     QSignalSpy ready(&worker, &VlContentReader_Thr::readyContent);
     QSignalSpy finished(&worker, &VlContentReader_Thr::finished);
     worker.read(0, QSize());
@@ -452,7 +452,7 @@ void tst_VlContentReader_Thr::replacedAfterReadIsDroppedAtNextPass()
     QCOMPARE(cache->contains(file, 0), !replace);
     QCOMPARE(cache->getContentPageCount(file), replace ? 0 : 1);
 
-    worker.contentReadHook = nullptr;
+    VlContentReader_ThrProbe::setContentReadHook(&worker, nullptr);
     worker.read(0, QSize());
     QVERIFY(finished.wait(10000));
     QCOMPARE(ready.count(), 2);

@@ -1,0 +1,38 @@
+#ifndef VELA_VLIMAGEMEASURE_H
+#define VELA_VLIMAGEMEASURE_H
+
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+
+namespace Vela {
+
+// What decoding a still image will really allocate, found from its bytes before anything is
+// decoded. The size an image reader declares is not always what its decoder allocates: a GIF
+// decodes to its whole logical screen, an icon entry may hold a PNG of any size, and an SVG
+// decodes every raster picture it embeds while its size is only being asked for.
+class VlImageMeasure
+{
+public:
+    // The bytes of the pictures that decoding these bytes allocates, at least; the largest
+    // quint64 when that cannot be told safely (nesting too deep, a compressed SVG that
+    // inflates without end) or once it is clear that they exceed limit, before anything is
+    // decoded to measure further. An image whose size is not known before decoding counts as
+    // nothing and is left to its decoder.
+    static quint64 decodedBytes(const QByteArray &bytes, quint64 limit);
+    // The bytes of a picture of this size in this format (32 bits per pixel when the format
+    // is not known); 0 for an invalid or empty size, the largest quint64 when it overflows.
+    static quint64 imageBytes(const QSize &size, QImage::Format format);
+
+    // True when bytes fit in limit; a measure that could not be told never fits.
+    static bool fits(quint64 bytes, quint64 limit);
+
+private:
+    static quint64 measure(const QByteArray &bytes, quint64 limit, int depth);
+    static quint64 svgEmbeddedBytes(const QByteArray &bytes, quint64 limit, int depth);
+    static quint64 iconEntryBytes(const QByteArray &bytes, quint64 limit, int depth);
+};
+
+} // namespace Vela
+
+#endif
