@@ -210,7 +210,9 @@ quint64 VlImageMeasure::iconEntryBytes(const QByteArray &bytes, quint64 limit, i
         = bytes.mid(int(offset), int(qMin<quint32>(length, quint32(bytes.size()) - offset)));
     if (!data.startsWith(QByteArray("\x89PNG\r\n\x1a\n", 8)))
         return 0;
-    return qMax<quint64>(1, measure(data, limit, depth + 1));
+    // The decoder first reads the entry into a buffer of the length the directory gives,
+    // allocated whole however few bytes follow, and decodes the PNG from it.
+    return saturatingAdd(qMax<quint64>(1, length), measure(data, limit, depth + 1));
 }
 
 } // namespace Vela

@@ -2,10 +2,12 @@
 
 #include "FuzzTargets.h"
 
+#include <QString>
 #include <QtGlobal>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -15,8 +17,8 @@ namespace {
 void quietMessages(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
     if (type == QtFatalMsg) {
-        fprintf(stderr, "%s\n", qPrintable(message));
-        abort();
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+        std::abort();
     }
 }
 
@@ -34,6 +36,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray input
         = QByteArray::fromRawData(reinterpret_cast<const char *>(data), int(size));
     if (!VelaFuzz::VELA_FUZZ_TARGET(input))
-        abort();
+        std::abort();
     return 0;
 }
