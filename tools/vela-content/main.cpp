@@ -6,7 +6,9 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
 #include <QTimer>
 #include <cstdio>
 
@@ -23,6 +25,32 @@ using Vela::VlContentReader;
 namespace {
 
 enum ExitCode { Success = 0, SomeFailed = 1, BadArguments = 2 };
+
+QString systemReason(const QString &path)
+{
+    QFile probe(path);
+    if (probe.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        probe.remove();
+        return QCoreApplication::translate("main", "it cannot be created");
+    }
+    return probe.errorString();
+}
+
+// Creates the output folder and makes sure a file can be written there, so that an unusable
+// --out fails at once with the system's reason instead of once per page. Empty when usable.
+QString prepareOutput(const QString &dir)
+{
+    if (QDir().mkpath(dir)) {
+        QTemporaryFile probe(QDir(dir).filePath(QStringLiteral(".vela-content-XXXXXX")));
+        return probe.open() ? QString() : probe.errorString();
+    }
+    // mkpath gives no reason; creating a file in the nearest existing folder above gets the
+    // system's own (a file in the way, a folder that cannot be written).
+    QFileInfo existing(QDir(dir).absolutePath());
+    while (!existing.exists() && !existing.isRoot())
+        existing.setFile(existing.path());
+    return systemReason(existing.filePath() + QStringLiteral("/.vela-content-probe"));
+}
 
 // The libraries write their diagnostics (for example one line per freed PDF buffer) as debug
 // messages; a command-line tool keeps standard error for the failures it reports.
@@ -66,12 +94,14 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vela-content"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELA_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Reads images and PDF pages through the Vela content reader and writes each page as "
         "PNG.\nWithout FILE arguments the bundled samples are read."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption pageOption(QStringLiteral("page"),
         QStringLiteral("Read only page N of each document (zero-based; -1 is the last page). "
                        "Default: every page."),
@@ -85,10 +115,15 @@ int main(int argc, char **argv)
         QStringLiteral("Maximum number of cached images."), QStringLiteral("N"));
     const QCommandLineOption minImagesOption(QStringLiteral("min-images"),
         QStringLiteral("Images always kept when the cache evicts for bytes."), QStringLiteral("N"));
+    const QCommandLineOption jsonOption(QStringLiteral("json"),
+        QStringLiteral("Write one JSON object per line for each page and failure, then a "
+                       "summary object."));
+    const QCommandLineOption quietOption(
+        QStringLiteral("quiet"), QStringLiteral("Write nothing but failures (to standard error)."));
     const QCommandLineOption verboseOption(
         QStringLiteral("verbose"), QStringLiteral("Show the libraries' debug messages."));
-    parser.addOptions(
-        {pageOption, outOption, maxBytesOption, maxImagesOption, minImagesOption, verboseOption});
+    parser.addOptions({pageOption, outOption, maxBytesOption, maxImagesOption, minImagesOption,
+        jsonOption, quietOption, verboseOption});
     parser.addPositionalArgument(
         QStringLiteral("FILE"), QStringLiteral("Image or PDF files."), QStringLiteral("[FILE...]"));
 
@@ -98,6 +133,12 @@ int main(int argc, char **argv)
         std::fputs(qPrintable(parser.helpText()), stdout);
         return Success;
     }
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("vela-content %s\n", VELA_VERSION);
+        return Success;
+    }
+    if (parser.isSet(jsonOption) && parser.isSet(quietOption))
+        return usageError(parser, QStringLiteral("--json and --quiet exclude each other"));
 
     if (!parser.isSet(verboseOption))
         qInstallMessageHandler(quietDebugHandler);
@@ -139,12 +180,19 @@ int main(int argc, char **argv)
         }
     }
     options.outDir = parser.value(outOption);
-    if (!QDir().mkpath(options.outDir)) {
-        std::fprintf(stderr, "vela-content: cannot create the output folder %s\n",
-            qPrintable(QDir::toNativeSeparators(options.outDir)));
-        return SomeFailed;
+    const QString unusable = prepareOutput(options.outDir);
+    if (!unusable.isEmpty()) {
+        std::fprintf(stderr, "vela-content: cannot write into the output folder %s: %s\n",
+            qPrintable(QDir::toNativeSeparators(options.outDir)), qPrintable(unusable));
+        return BadArguments;
     }
-    options.progress = VELA_ISATTY(fileno(stdout));
+    if (parser.isSet(jsonOption))
+        options.output = ContentJob::Output::Json;
+    else if (parser.isSet(quietOption))
+        options.output = ContentJob::Output::Quiet;
+    // The progress line is written to standard error, so it is that stream whose being a
+    // terminal decides; a pipe or a log file gets none.
+    options.progress = options.output != ContentJob::Output::Quiet && VELA_ISATTY(fileno(stderr));
 
     if (parser.isSet(maxBytesOption))
         VlContentReader::setMaximumCacheSize(maxBytes);
@@ -157,9 +205,6 @@ int main(int argc, char **argv)
     QObject::connect(&job, &ContentJob::done, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     QTimer::singleShot(0, &job, &ContentJob::start);
     app.exec();
-
-    std::fprintf(stdout, "cache: %llu bytes in %d images\n",
-        static_cast<unsigned long long>(VlContentReader::getCachedSize()), job.cachedImages());
 
     // quit() only schedules the deletions; running them here joins every worker thread
     // before the application object goes away.

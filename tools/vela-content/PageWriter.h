@@ -1,0 +1,41 @@
+#ifndef VELA_PAGEWRITER_H
+#define VELA_PAGEWRITER_H
+
+#include <QObject>
+#include <QString>
+#include <QThreadPool>
+
+#include <memory>
+
+class QImage;
+
+// Encodes page images as PNG files in a small pool of threads, so that the thread that talks
+// to the content reader only hands images over and never waits for zlib.
+//
+// Threads: write() is called in the thread of this object; each file is encoded and written by
+// one thread of the pool, which then emits written(). Receivers in the object's thread get it
+// queued. The destructor waits for every write that was handed over.
+class PageWriter : public QObject
+{
+    Q_OBJECT
+public:
+    explicit PageWriter(QObject *parent = nullptr);
+    ~PageWriter() override;
+
+    PageWriter(const PageWriter &) = delete;
+    PageWriter &operator=(const PageWriter &) = delete;
+
+    // The writer holds the image until the file is written; ticket comes back in written().
+    void write(int ticket, std::shared_ptr<const QImage> image, const QString &path);
+
+    // Writes one image as PNG in the calling thread; an empty string on success, else why not.
+    static QString writePng(const QImage &image, const QString &path);
+
+signals:
+    void written(int ticket, const QString &error);
+
+private:
+    QThreadPool m_pool;
+};
+
+#endif
