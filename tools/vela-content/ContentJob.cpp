@@ -129,7 +129,19 @@ void ContentJob::pump()
     // Encoded pages wait in the writer's queue; a bounded queue keeps memory flat when the
     // reader outruns the encoders.
     const int writeQueue = 2 * m_writerThreads;
-    while (!m_queue.empty() && m_asked < window() && m_writing < writeQueue) {
+    const quint64 cached = VlContentReader::getCachedSize();
+    m_peakCache = qMax(m_peakCache, cached);
+    // Pages already taken are of no more use in the cache, and with default limits it would
+    // grow to 100 MiB on a long document. Once it holds a few windows' worth, no more pages
+    // are asked for until those on their way are taken; then it is emptied, which can lose
+    // none of them. The reader keeps drawing those meanwhile, so it hardly waits.
+    if (!m_draining && m_largestPage > 0 && cached >= 2 * quint64(window()) * m_largestPage)
+        m_draining = true;
+    if (m_draining && m_asked == 0) {
+        VlContentReader::clearAllCache();
+        m_draining = false;
+    }
+    while (!m_draining && !m_queue.empty() && m_asked < window() && m_writing < writeQueue) {
         const Request request = m_queue.front();
         m_queue.pop_front();
         ++m_files[request.uri].attempts[request.pageIndex];

@@ -19,7 +19,8 @@ class PageWriter;
 // The cache evicts what nobody asked for lately, and the reader draws pages faster than PNGs
 // are written, so the job never has more pages asked for than the cache can hold until they
 // are taken, and takes each page out of the cache as soon as it is announced. Only then is the
-// next page asked for. A page that still went missing is asked for again, one at a time.
+// next page asked for. A page that still went missing is asked for again, one at a time. Pages
+// once taken are dropped from the cache now and then, so memory stays flat in the page count.
 //
 // Threads: the job lives in the thread of the application object, which also owns the cache
 // (so that the cache's evictions run between the job's slots, never inside one). The reader's
@@ -117,6 +118,7 @@ private:
     int m_asked = 0; // requested, not yet taken out of the cache
     int m_writing = 0; // taken, not yet written
     bool m_lostPage = false;
+    bool m_draining = false; // no new requests until the cache can be emptied
     quint64 m_largestPage = 0;
     quint64 m_peakCache = 0;
     int m_failures = 0;
