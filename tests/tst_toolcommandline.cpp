@@ -67,6 +67,9 @@ void tst_ToolCommandLine::answersWithoutDisplay_data()
     QTest::newRow("vela-content --help")
         << QStringLiteral("vela-content") << QStringList {QStringLiteral("--help")} << 0
         << QStringLiteral("^Usage: ");
+    QTest::newRow("vela-content --version")
+        << QStringLiteral("vela-content") << QStringList {QStringLiteral("--version")} << 0
+        << version.arg(QStringLiteral("vela-content"));
     QTest::newRow("vela-content unknown option")
         << QStringLiteral("vela-content") << QStringList {QStringLiteral("--no-such-option")}
         << EXIT_BAD_ARGUMENTS << QStringLiteral("no-such-option");
