@@ -413,6 +413,9 @@ void tst_VlPdfAsync::deletionDuringKeyWaitDropsTheRender()
     // comes due inside the same wait.
     QObject *doomed = viaOwner ? static_cast<QObject *>(owner) : worker.data();
     QTimer::singleShot(0, doomed, [doomed] { doomed->deleteLater(); });
+    // Should the deletion never come, the render ends and the test fails instead of hanging.
+    QObject watchdog;
+    QTimer::singleShot(TIMEOUT_MS, &watchdog, [this] { VlExclusiveLocker::unlock(m_pdf); });
     worker->render(0, QSize(50, 50));
 
     QVERIFY(!worker);
