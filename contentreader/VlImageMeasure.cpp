@@ -93,7 +93,8 @@ bool referencedPicture(const QString &reference, QByteArray *picture)
     if (value.isEmpty() || value.startsWith(QLatin1Char('#')))
         return true;
     QFile file(value);
-    if (!file.exists() || !file.open(QIODevice::ReadOnly))
+    // A device such as /dev/zero never ends; the loader's own format check gives up on it.
+    if (!file.exists() || !file.open(QIODevice::ReadOnly) || file.isSequential())
         return true;
     if (file.size() > maximumReferencedFile)
         return false;
