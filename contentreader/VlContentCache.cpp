@@ -11,7 +11,9 @@
 #include <QMutexLocker>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
+#include <vector>
 
 namespace Vela {
 
@@ -61,6 +63,8 @@ VlContentCache::VlContentCache(QObject *parent)
     connect(corrector, &VlContentCacheCorrector::s_getUriList, this, &VlContentCache::getUriList);
     connect(corrector, &VlContentCacheCorrector::s_removeUriIfNotMatchHash, this,
         &VlContentCache::removeUriIfNotMatchHash);
+    connect(corrector, &VlContentCacheCorrector::s_removeOldestImages, this,
+        &VlContentCache::removeOldestImages);
     connect(this, &VlContentCache::totalBytesChanged, corrector,
         &VlContentCacheCorrector::onCacheTotalBytesChanged, Qt::QueuedConnection);
 
@@ -94,10 +98,24 @@ VlContentCache *VlContentCache::instance()
 {
     static VlContentCache *const cache = [] {
         auto *created = new VlContentCache(nullptr);
+        // Made in a thread that may end (a loader thread, a pool job), the corrector would
+        // never run again; the objects move while nothing else knows them.
+        QThread *home = homeThread();
+        if (home != QThread::currentThread()) {
+            created->corrector->moveToThread(home);
+            created->correctorThread->moveToThread(home);
+            created->moveToThread(home);
+        }
         createdCache.store(created);
         return created;
     }();
     return cache;
+}
+
+QThread *VlContentCache::homeThread()
+{
+    QCoreApplication *application = QCoreApplication::instance();
+    return application ? application->thread() : QThread::currentThread();
 }
 
 VlContentCache *VlContentCache::createdInstance()
@@ -429,6 +447,41 @@ void VlContentCache::removeUriIfNotMatchHash(QString uri, QString hash)
     contents.remove(uri);
     QMutexLocker totalLocker(&totalBytesLock);
     storeTotalBytes(totalBytes - removed);
+}
+
+void VlContentCache::removeOldestImages(int keepCount, unsigned long long byteLimit)
+{
+    struct Candidate
+    {
+        qint64 usedTime;
+        VlContentPage *page;
+        QString key;
+    };
+
+    QMutexLocker contentsLocker(&contentsLock);
+    // Gathered in uri, page and key order; the stable sort keeps that order among equal times.
+    std::vector<Candidate> candidates;
+    for (const auto &record : qAsConst(contents)) {
+        for (const auto &page : qAsConst(record->pages)) {
+            for (auto entry = page->images.cbegin(); entry != page->images.cend(); ++entry)
+                candidates.push_back(
+                    {entry.value()->usedTime.toMSecsSinceEpoch(), page.get(), entry.key()});
+        }
+    }
+    std::stable_sort(candidates.begin(), candidates.end(),
+        [](const Candidate &a, const Candidate &b) { return a.usedTime < b.usedTime; });
+
+    QMutexLocker totalLocker(&totalBytesLock);
+    quint64 total = totalBytes;
+    qint64 count = qint64(candidates.size());
+    for (const Candidate &candidate : candidates) {
+        if (count <= keepCount || (byteLimit != 0 && total < byteLimit))
+            break;
+        const auto entry = candidate.page->images.take(candidate.key);
+        total -= entry ? entry->bytes : 0;
+        --count;
+    }
+    storeTotalBytes(total);
 }
 
 void VlContentCache::getUriList(QStringList *list)

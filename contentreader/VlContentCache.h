@@ -26,8 +26,9 @@ class VlContentCacheCorrector;
 
 // The process-wide store of every image the reader produced, by uri, page and size key.
 //
-// Threads: the cache and its corrector live in the thread that constructed the cache, and the
-// corrector's slots and maintenance calls run there (that thread needs an event loop). The
+// Threads: the cache and its corrector live in the thread that constructed the cache (instance()
+// moves them to homeThread()), and the corrector's slots and maintenance calls run there (that
+// thread needs an event loop). The
 // corrector thread only runs an empty event loop whose start and end switch the corrector on
 // and off. Worker threads call insert, setPageCount and contains; the facade's callers call
 // the getters. Lock order: contents lock before total-bytes lock.
@@ -54,6 +55,9 @@ public:
     static VlContentCache *instance();
     // The process-wide instance if instance() has made it, else null; never creates it.
     static VlContentCache *createdInstance();
+    // Where the reader's long-lived objects live: the application's thread, which outlives
+    // every other, or the calling thread when there is no application object.
+    static QThread *homeThread();
 
     // Lower-case hexadecimal SHA-1 of a file, read in 512 KiB chunks; empty when the file is
     // missing or unreadable. With processEvents the calling thread's events run after each
@@ -102,6 +106,10 @@ public slots:
     void clearAll();
     void removeUriIfNotMatchHash(QString uri, QString hash);
     void getUriList(QStringList *list);
+    // Removes the least recently used images, oldest first (ties in uri, page and size-key
+    // order), while more than keepCount remain and, unless byteLimit is 0, the byte total is
+    // at least byteLimit. The new total is announced once.
+    void removeOldestImages(int keepCount, unsigned long long byteLimit);
 
 signals:
     void totalBytesChanged(qulonglong total);

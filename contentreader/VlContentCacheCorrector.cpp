@@ -7,30 +7,34 @@
 
 namespace Vela {
 
-namespace {
-
-// Counts the passes under way, so that the cache knows when it may not delete the corrector
-// directly (a pass that processes events may be running further up the stack).
-class PassScope
+// Counts the passes under way. A pass processes events, so the cache may be deleted, and the
+// corrector scheduled for deletion, by a slot that runs inside it (a host that calls quit()
+// from a timer); the corrector then stays until the outermost pass has returned.
+class VlContentCacheCorrector::PassScope
 {
 public:
-    explicit PassScope(int &depth)
-        : depth(depth)
+    explicit PassScope(VlContentCacheCorrector &corrector)
+        : corrector(corrector)
     {
-        ++depth;
+        ++corrector.passDepth;
     }
-    ~PassScope() { --depth; }
+    ~PassScope()
+    {
+        if (--corrector.passDepth == 0 && corrector.deleteAfterPass) {
+            corrector.deleteAfterPass = false;
+            corrector.deleteLater();
+        }
+    }
     PassScope(const PassScope &) = delete;
     PassScope &operator=(const PassScope &) = delete;
 
 private:
-    int &depth;
+    VlContentCacheCorrector &corrector;
 };
-
-} // namespace
 
 VlContentCacheCorrector::VlContentCacheCorrector(QObject *parent)
     : QObject(parent)
+    , timer(this)
 {
     timer.setInterval(interval);
     timer.setSingleShot(false);
@@ -81,6 +85,15 @@ void VlContentCacheCorrector::setMinimumImageCount(int count)
     minimumImageCount = count;
 }
 
+bool VlContentCacheCorrector::event(QEvent *event)
+{
+    if (event->type() == QEvent::DeferredDelete && passDepth > 0) {
+        deleteAfterPass = true;
+        return true;
+    }
+    return QObject::event(event);
+}
+
 bool VlContentCacheCorrector::isEnabled() const
 {
     QMutexLocker locker(&enabledLock);
@@ -113,23 +126,11 @@ int VlContentCacheCorrector::imageCount()
     return count;
 }
 
-void VlContentCacheCorrector::removeOldest()
-{
-    QDateTime usedTime;
-    QString uri;
-    int pageIndex = 0;
-    QSize requestedSize;
-    bool valid = false;
-    emit s_getOldestTime(&usedTime, &uri, &pageIndex, &requestedSize, &valid);
-    if (valid)
-        emit s_removeImage(uri, pageIndex, requestedSize);
-}
-
 void VlContentCacheCorrector::correct()
 {
     if (!isEnabled())
         return;
-    PassScope scope(passDepth);
+    PassScope scope(*this);
     timer.stop();
 
     QStringList uris;
@@ -142,19 +143,11 @@ void VlContentCacheCorrector::correct()
             break;
     }
 
-    if (isEnabled() && getMaximumImageCount() >= 1) {
-        int count = imageCount();
-        // The limit is read anew each round; switching it off ends the loop rather than
-        // letting a count above 0 evict everything.
-        for (int maximum = getMaximumImageCount(); maximum >= 1 && count > maximum;
-             maximum = getMaximumImageCount()) {
-            removeOldest();
-            QCoreApplication::processEvents();
-            if (!isEnabled())
-                break;
-            count = imageCount();
-        }
-    }
+    // One sweep, without event processing: the time stays linear in the cache's size and no
+    // notification of an eviction is handled nested inside another, however many images go.
+    const int maximum = getMaximumImageCount();
+    if (isEnabled() && maximum >= 1 && imageCount() > maximum)
+        emit s_removeOldestImages(maximum, 0);
 
     if (isEnabled())
         timer.start();
@@ -171,21 +164,9 @@ void VlContentCacheCorrector::onCacheTotalBytesChanged(qulonglong bytes)
     if (imageCount() <= getMinimumImageCount())
         return;
 
-    PassScope scope(passDepth);
-    for (;;) {
-        unsigned long long total = 0;
-        emit s_getTotalBytes(&total);
-        const quint64 maximum = getMaximumCacheSize();
-        // A limit switched off meanwhile ends the loop instead of evicting to the minimum.
-        if (maximum == 0 || total < maximum)
-            break;
-        if (imageCount() <= getMinimumImageCount())
-            break;
-        removeOldest();
-        QCoreApplication::processEvents();
-        if (!isEnabled())
-            break;
-    }
+    // The whole excess goes in one sweep, whose single notification then finds the total
+    // below the limit.
+    emit s_removeOldestImages(getMinimumImageCount(), limit);
 }
 
 } // namespace Vela

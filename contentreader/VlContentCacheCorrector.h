@@ -2,6 +2,7 @@
 #define VELA_VLCONTENTCACHECORRECTOR_H
 
 #include <QDateTime>
+#include <QEvent>
 #include <QObject>
 #include <QRecursiveMutex>
 #include <QSize>
@@ -35,7 +36,7 @@ public:
     void setMinimumImageCount(int count);
 
     bool isEnabled() const;
-    // True while a pass or a byte-limit loop of this corrector is running (its thread only).
+    // True while a pass of this corrector is running (its thread only).
     bool isInPass() const { return passDepth > 0; }
 
 signals:
@@ -47,6 +48,7 @@ signals:
     void s_clearAll();
     void s_getUriList(QStringList *list);
     void s_removeUriIfNotMatchHash(QString uri, QString hash);
+    void s_removeOldestImages(int keepCount, unsigned long long byteLimit);
 
 public slots:
     void start();
@@ -55,12 +57,16 @@ public slots:
     void setEnabled(bool enabled);
     void onCacheTotalBytesChanged(qulonglong bytes);
 
+protected:
+    bool event(QEvent *event) override;
+
 private:
     friend class ::tst_VlContentCacheCorrector;
+    class PassScope;
 
-    void removeOldest();
     int imageCount();
 
+    // A child, so that it moves with the corrector.
     QTimer timer;
     mutable QRecursiveMutex enabledLock;
     bool enabled = false;
@@ -72,6 +78,8 @@ private:
     mutable QRecursiveMutex minimumImageCountLock;
     mutable QRecursiveMutex maximumCacheSizeLock;
     int passDepth = 0;
+    // A deletion that arrived while a pass was running; carried out when the pass is over.
+    bool deleteAfterPass = false;
 };
 
 } // namespace Vela

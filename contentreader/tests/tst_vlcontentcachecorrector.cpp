@@ -2,8 +2,10 @@
 #include "VlContentCacheCorrector.h"
 #include "testcontent.h"
 
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 using namespace Vela;
@@ -25,6 +27,8 @@ private slots:
     void changedFilesDroppedAtNextPass();
     void stopDuringPassEndsItAndKeepsTimerOff();
     void realPassEnforcesCount();
+    void cacheDeletedInsideAPass();
+    void massEvictionOnASmallStack();
 
 private:
     // Images of 400 bytes under uris "u00", "u01", ..., the lower index the older.
@@ -284,6 +288,57 @@ void tst_VlContentCacheCorrector::realPassEnforcesCount()
     const QStringList uris = fill(cache, 22);
     QTRY_COMPARE_WITH_TIMEOUT(imageCount(cache), 20, 20000);
     QCOMPARE(stored(cache), uris.mid(2));
+}
+
+void tst_VlContentCacheCorrector::cacheDeletedInsideAPass()
+{
+    auto *cache = new VlContentCache(nullptr);
+    QPointer<VlContentCacheCorrector> corrector = cache->cacheCorrector();
+    QTRY_VERIFY(corrector->isEnabled());
+    // Files of several chunks, so that the pass processes events many times per file.
+    for (int i = 0; i < 3; ++i) {
+        const QString file = dir.filePath(QStringLiteral("chunks-%1.bin").arg(i));
+        QVERIFY(TestContent::writeFile(file, QByteArray(4 << 20, char('a' + i))));
+        cache->insert(std::make_shared<QImage>(4, 4, QImage::Format_ARGB32), file, 0, QSize());
+    }
+    // A host slot run by the pass's event processing deletes the cache, as quit() does.
+    connect(corrector, &VlContentCacheCorrector::s_removeUriIfNotMatchHash, cache, [cache] {
+        QMetaObject::invokeMethod(
+            cache, [cache] { cache->deleteLater(); }, Qt::QueuedConnection);
+    });
+    QTimer::singleShot(0, corrector, &VlContentCacheCorrector::correct);
+    QTRY_VERIFY(corrector.isNull());
+}
+
+void tst_VlContentCacheCorrector::massEvictionOnASmallStack()
+{
+    // The cache and its corrector live in a thread with a small stack, as on a platform whose
+    // main thread has 1 MiB.
+    QThread maintenance;
+    maintenance.setStackSize(512 * 1024);
+    maintenance.start();
+    QObject home;
+    home.moveToThread(&maintenance);
+    VlContentCache *cache = nullptr;
+    QMetaObject::invokeMethod(
+        &home, [&cache] { cache = new VlContentCache(nullptr); }, Qt::BlockingQueuedConnection);
+    cache->setMaximumImageCount(0);
+
+    const int images = 20000;
+    for (int i = 0; i <= images; ++i) {
+        if (i == images)
+            cache->setMaximumCacheSize(100 * 16 + 1); // then one more image notifies
+        cache->insert(std::make_shared<QImage>(4, 1, QImage::Format_ARGB32),
+            QStringLiteral("u%1").arg(i, 5, 10, QLatin1Char('0')), 0, QSize(), QString("d"));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(cache->getCachedSize(), 100 * 16ull, 60000);
+    QCOMPARE(imageCount(*cache), 100);
+    QVERIFY(cache->contains(QStringLiteral("u%1").arg(images), 0)); // the newest stays
+
+    QMetaObject::invokeMethod(
+        &home, [cache] { delete cache; }, Qt::BlockingQueuedConnection);
+    maintenance.quit();
+    QVERIFY(maintenance.wait(10000));
 }
 
 QTEST_MAIN(tst_VlContentCacheCorrector)
