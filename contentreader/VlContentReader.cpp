@@ -16,6 +16,7 @@ namespace {
 std::atomic<bool> quitCalled {false};
 // Set when the reader is deleted: globalInstance() then answers null, not a dangling pointer.
 std::atomic<bool> readerDeleted {false};
+std::atomic<int> idleTimeout {60000};
 
 VlContentCache *liveCache()
 {
@@ -35,10 +36,24 @@ VlContentReader::~VlContentReader()
 
 VlContentReader *VlContentReader::globalInstance()
 {
-    static VlContentReader *const instance = new VlContentReader(nullptr);
+    static VlContentReader *const instance = [] {
+        auto *created = new VlContentReader(nullptr);
+        created->moveToThread(VlContentCache::homeThread());
+        return created;
+    }();
     // Between quit() and the deletion it scheduled the reader still exists, and a host may
     // want it, for example to wait for its destroyed() signal.
     return readerDeleted.load() ? nullptr : instance;
+}
+
+void VlContentReader::setIdleThreadTimeout(int msec)
+{
+    idleTimeout.store(msec);
+}
+
+int VlContentReader::idleThreadTimeout()
+{
+    return idleTimeout.load();
 }
 
 void VlContentReader::read(const QString &uri, int pageIndex, const QSize &requestedSize)
@@ -139,12 +154,17 @@ void VlContentReader::p_read(const QString &uri, int pageIndex, const QSize &req
     VlContentReader_Ctrl *controller = controllers.value(uri);
     if (!controller) {
         controller = new VlContentReader_Ctrl(uri, nullptr);
+        // The calling thread may end before the answers come; the reader's home will not.
+        controller->moveToThread(thread());
         connect(controller, &VlContentReader_Ctrl::readyContent, this,
             &VlContentReader::on_readyContent);
         connect(controller, &VlContentReader_Ctrl::failedToRead, this,
             &VlContentReader::on_failedToRead);
         connect(controller, &VlContentReader_Ctrl::gotContentPageCount, this,
             &VlContentReader::on_gotContentPageCount);
+        // Queued, so that the controller is never deleted from inside its own call.
+        connect(controller, &VlContentReader_Ctrl::idleTimedOut, this,
+            &VlContentReader::on_allFinished, Qt::QueuedConnection);
         controllers.insert(uri, controller);
     }
     controller->read(pageIndex, requestedSize);
@@ -216,12 +236,18 @@ void VlContentReader::on_failedToRead(
 
 void VlContentReader::on_allFinished(const QString &uri)
 {
+    // Under the map lock a read either reached the controller before (then it is busy and
+    // stays) or finds no controller and makes a new one: no request is lost. After quit()
+    // the controllers are quit's to delete.
     QMutexLocker mapLocker(&mapLock);
-    if (!controllers.contains(uri))
+    VlContentReader_Ctrl *controller = controllers.value(uri);
+    if (quitting() || !controller || !controller->isIdle())
         return;
-    VlContentReader_Ctrl *controller = controllers.take(uri);
-    if (controller)
-        controller->deleteLater();
+    controllers.remove(uri);
+    mapLocker.unlock();
+    // Deleted at once, which joins its idle thread: a quit() that follows finds every
+    // controller either in the map or gone.
+    delete controller;
 }
 
 void VlContentReader::on_gotContentPageCount(const QString &uri, int pageCount)

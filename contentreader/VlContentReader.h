@@ -19,10 +19,13 @@ class VlContentReader_Ctrl;
 // Reads content files (still images, pages of PDF documents) in the background into the
 // process-wide image cache. Every operation is static and acts on one global instance.
 //
-// Threads: read() may be called from any thread that runs an event loop; the controller made
-// for a new uri lives in the calling thread and its worker in a thread of its own. The signals
-// are emitted in the thread of the global instance (the thread of the first call that made it).
-// quit() ends everything; afterwards every call is a harmless no-op.
+// Threads: every call may come from any thread, which need not run an event loop and may end
+// at any time. The reader, the cache and the controller of each uri live in the application's
+// thread (the thread of the first call when there is no application object), which must run
+// an event loop; the signals are emitted there. Each uri read has a worker thread of its own,
+// which is stopped once it has been idle for idleThreadTimeout() ms and started again by the
+// next read of that uri. quit() may be called from any thread or slot; it ends everything, and
+// afterwards every call is a harmless no-op.
 class VLCONTENTREADER_EXPORT VlContentReader : public QObject
 {
     Q_OBJECT
@@ -52,10 +55,16 @@ public:
     static void setMaximumImageCount(int count);
     static int getMinimumImageCount();
     static void setMinimumImageCount(int count);
-    // The global instance, made on the first call; null once quit() has been called.
+    // How long a uri's worker thread may stay idle before it is stopped, in ms (default 60000);
+    // 0 or less keeps every thread until quit(). Applies from the next time a worker falls idle.
+    static void setIdleThreadTimeout(int msec);
+    static int idleThreadTimeout();
+    // The global instance, made on the first call; still the same object after quit() until
+    // the deletion quit() scheduled has run, null from then on.
     static VlContentReader *globalInstance();
-    // Schedules the deletion of every controller, of the cache and of the reader. Stop
-    // issuing reads first; the reader cannot be started again within the process.
+    // Schedules the deletion of every controller (each joins its worker thread), of the cache
+    // and then of the reader, whose destroyed signal ends it all. Reads after quit() are
+    // ignored; the reader cannot be started again within the process.
     static void quit();
 
 signals:

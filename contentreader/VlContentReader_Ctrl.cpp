@@ -1,11 +1,18 @@
 #include "VlContentReader_Ctrl.h"
 
+#include "VlContentReader.h"
 #include "VlContentReader_Thr.h"
 
 #include <QDeadlineTimer>
-#include <QTimer>
+#include <QDebug>
 
 namespace Vela {
+
+namespace {
+
+std::atomic<uint> workerStackSize {0};
+
+} // namespace
 
 VlContentReader_Ctrl::VlContentReader_Ctrl(const QString &uri, QObject *parent)
     : QObject(parent)
@@ -13,7 +20,14 @@ VlContentReader_Ctrl::VlContentReader_Ctrl(const QString &uri, QObject *parent)
     , workerThread(nullptr)
     , worker(nullptr)
     , destroying(false)
+    , idleTimer(this)
 {
+    idleTimer.setSingleShot(true);
+    connect(&idleTimer, &QTimer::timeout, this, [this] {
+        if (isIdle() && VlContentReader::idleThreadTimeout() > 0)
+            emit idleTimedOut(this->uri);
+    });
+
     worker = new VlContentReader_Thr(uri, nullptr);
 
     connect(this, &VlContentReader_Ctrl::s_read, worker, &VlContentReader_Thr::read,
@@ -35,7 +49,7 @@ VlContentReader_Ctrl::VlContentReader_Ctrl(const QString &uri, QObject *parent)
     connect(&workerThread, &QThread::finished, worker, &QObject::deleteLater);
 
     worker->moveToThread(&workerThread);
-    workerThread.start(QThread::InheritPriority);
+    startWorkerThread();
 }
 
 VlContentReader_Ctrl::~VlContentReader_Ctrl()
@@ -45,16 +59,37 @@ VlContentReader_Ctrl::~VlContentReader_Ctrl()
     workerThread.wait(QDeadlineTimer(QDeadlineTimer::Forever));
 }
 
+void VlContentReader_Ctrl::setWorkerStackSize(uint bytes)
+{
+    workerStackSize.store(bytes);
+}
+
+bool VlContentReader_Ctrl::startWorkerThread()
+{
+    workerThread.setStackSize(workerStackSize.load());
+    workerThread.start(QThread::InheritPriority);
+    // A thread that started reports running at once; one that did not (thread or memory
+    // limits) never will, so waiting for it would never end.
+    if (workerThread.isRunning())
+        return true;
+    qDebug() << "The reader thread of" << uri << "could not be started.";
+    return false;
+}
+
 void VlContentReader_Ctrl::read(int pageIndex, const QSize &size)
 {
-    if (workerThread.isRunning() || destroying) {
-        emit s_read(pageIndex, size);
+    if (!destroying && !workerThread.isRunning() && !startWorkerThread()) {
+        // Answered from the event loop, like any other request, never inside the caller's
+        // read().
+        const QString message = tr("The reader thread could not be started.");
+        QMetaObject::invokeMethod(
+            this,
+            [this, pageIndex, message] { emit failedToRead(uri, pageIndex, message, QSize()); },
+            Qt::QueuedConnection);
         return;
     }
-    // The worker's thread is still starting: the request is offered again from this
-    // thread's event loop until it runs.
-    QTimer::singleShot(
-        1, Qt::PreciseTimer, this, [this, pageIndex, size] { read(pageIndex, size); });
+    ++pending;
+    emit s_read(pageIndex, size);
 }
 
 void VlContentReader_Ctrl::on_readyContent(
@@ -76,6 +111,11 @@ void VlContentReader_Ctrl::on_aborted(const QString &uri, int pageIndex, const Q
 
 void VlContentReader_Ctrl::on_finished(const QString &uri, int pageIndex, const QSize &requestSize)
 {
+    if (--pending == 0) {
+        const int timeout = VlContentReader::idleThreadTimeout();
+        if (timeout > 0)
+            idleTimer.start(timeout);
+    }
     emit finished(uri, pageIndex, requestSize);
 }
 
