@@ -6,6 +6,8 @@
 #   bootstrap.sh bench  build in Release and run every benchmark
 #   bootstrap.sh fuzz [SECONDS]  build the libFuzzer targets with clang (folder build-fuzz) and
 #                       run each for SECONDS (default 60); non-zero exit on any crash
+#   bootstrap.sh soak [SECONDS]  drive the content reader as a busy player would for SECONDS
+#                       (default 60) in the sanitizer build; non-zero exit on any lost answer
 # Every step is idempotent and quiet when there is nothing to do.
 set -euo pipefail
 
@@ -54,6 +56,15 @@ build() { # build <folder> [cmake args...]
   test "${PIPESTATUS[0]}" -eq 0
 }
 
+# The sanitizer build: the tests and the soak program, no other benchmark.
+ASAN_ARGS=(-DVELA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DVELA_BUILD_BENCHMARKS=OFF -DVELA_BUILD_SOAK=ON)
+
+sanitizer_env() {
+  export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:detect_odr_violation=0"
+  export LSAN_OPTIONS="suppressions=$here/.ci/lsan.supp:print_suppressions=0"
+  export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+}
+
 cmd=${1:-}
 case "$cmd" in
   run)
@@ -68,11 +79,20 @@ case "$cmd" in
     ;;
   asan)
     install_deps
-    build build-asan -DVELA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DVELA_BUILD_BENCHMARKS=OFF
-    export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:detect_odr_violation=0"
-    export LSAN_OPTIONS="suppressions=$here/.ci/lsan.supp:print_suppressions=0"
-    export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+    build build-asan "${ASAN_ARGS[@]}"
+    sanitizer_env
     (cd build-asan && ctest --output-on-failure -j"$jobs")
+    ;;
+  soak)
+    seconds=${2:-60}
+    install_deps
+    # Only the soak program, in the sanitizer build's folder; a folder made before the soak
+    # program existed is told to build it.
+    cmake -S . -B build-asan -G Ninja "${ASAN_ARGS[@]}" >/dev/null
+    cmake --build build-asan -j"$jobs" --target soak | { grep -E 'warning|error' || true; }
+    test "${PIPESTATUS[0]}" -eq 0
+    sanitizer_env
+    nice build-asan/bin/soak "$seconds"
     ;;
   bench)
     install_deps
@@ -123,7 +143,7 @@ case "$cmd" in
     [ "$crashed" -eq 0 ] || { echo "crashes: see build-fuzz/crashes and build-fuzz/logs" >&2; exit 1; }
     ;;
   *)
-    echo "usage: $0 run|test|asan|bench|fuzz [SECONDS]" >&2
+    echo "usage: $0 run|test|asan|bench|fuzz|soak [SECONDS]" >&2
     exit 2
     ;;
 esac
