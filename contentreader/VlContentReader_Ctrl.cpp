@@ -57,6 +57,9 @@ VlContentReader_Ctrl::~VlContentReader_Ctrl()
     destroying = true;
     workerThread.quit();
     workerThread.wait(QDeadlineTimer(QDeadlineTimer::Forever));
+    // A thread that never ran never finished, so the worker's deletion never came.
+    if (!workerStarted.load())
+        delete worker;
 }
 
 void VlContentReader_Ctrl::setWorkerStackSize(uint bytes)
@@ -70,8 +73,10 @@ bool VlContentReader_Ctrl::startWorkerThread()
     workerThread.start(QThread::InheritPriority);
     // A thread that started reports running at once; one that did not (thread or memory
     // limits) never will, so waiting for it would never end.
-    if (workerThread.isRunning())
+    if (workerThread.isRunning()) {
+        workerStarted.store(true);
         return true;
+    }
     qDebug() << "The reader thread of" << uri << "could not be started.";
     return false;
 }

@@ -69,6 +69,7 @@ private:
     bool destroying;
     // Requests sent to the worker whose finished has not come back yet.
     std::atomic<int> pending {0};
+    std::atomic<bool> workerStarted {false};
     // A child, so that it moves with the controller to its home thread.
     QTimer idleTimer;
 };

@@ -94,6 +94,7 @@ private slots:
     void pageCountKeptWhenRecordDroppedDuringRender();
     void laterPageKeepsDigestOfItsBytes_data();
     void laterPageKeepsDigestOfItsBytes();
+    void controllerWhoseThreadNeverStarted();
 
 private:
     QString path(const QString &name) const { return dir.filePath(name); }
@@ -568,6 +569,23 @@ void tst_VlContentReader_Thr::laterPageKeepsDigestOfItsBytes()
     corrector->setEnabled(true);
     corrector->correct();
     QCOMPARE(cache->contains(file, 1), !replace);
+}
+
+void tst_VlContentReader_Thr::controllerWhoseThreadNeverStarted()
+{
+    // A stack below the platform's minimum makes QThread::start fail, as thread limits do.
+    VlContentReader_Ctrl::setWorkerStackSize(1);
+    {
+        VlContentReader_Ctrl controller(path("small.png"), nullptr);
+        Journal journal(&controller);
+        controller.read(2, QSize());
+        controller.read(0, QSize());
+        QTRY_COMPARE(journal.count("failed"), 2);
+        QCOMPARE(journal.results(),
+            QStringList({"failed 2 -1x-1 The reader thread could not be started.",
+                "failed 0 -1x-1 The reader thread could not be started."}));
+    } // deleted with its worker, which never had a thread to end in
+    VlContentReader_Ctrl::setWorkerStackSize(0);
 }
 
 QTEST_MAIN(tst_VlContentReader_Thr)
