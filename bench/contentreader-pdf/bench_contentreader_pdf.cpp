@@ -12,11 +12,11 @@
 #include <VlContentReader.h>
 #include <VlPdf.h>
 
+#include "BenchDocuments.h"
 #include "DirectPdfium.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -24,9 +24,6 @@
 #include <QImage>
 #include <QLibrary>
 #include <QMutexLocker>
-#include <QPageSize>
-#include <QPainter>
-#include <QPdfWriter>
 #include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
@@ -110,55 +107,6 @@ double renderWithPdftoppm(const Document &doc, int pages, const QString &outDir)
     return msSince(timer);
 }
 
-enum class Content { Shapes, Photos, TextOnly };
-
-// Text and translucent shapes on every page; with photos, every page also carries a large
-// embedded image, which makes a file of several MiB; text only makes light pages, whose
-// rendering costs little beside loading the document. photoPages pages with photos follow.
-bool writeGenerated(const QString &path, int pages, Content content, int photoPages = 0)
-{
-    QPdfWriter writer(path);
-    writer.setResolution(72);
-    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
-    QPainter painter;
-    for (int i = 0; i < pages + photoPages; ++i) {
-        const Content pageContent = i < pages ? content : Content::Photos;
-        const bool photos = pageContent == Content::Photos;
-        const QSizeF size = i % 3 == 1 ? QSizeF(842, 595) : QSizeF(595, 842);
-        writer.setPageSize(QPageSize(size, QPageSize::Point, QString(), QPageSize::ExactMatch));
-        if (i == 0) {
-            if (!painter.begin(&writer))
-                return false;
-        } else {
-            writer.newPage();
-        }
-        painter.setRenderHint(QPainter::Antialiasing);
-        if (photos) {
-            QImage photo(800, 600, QImage::Format_RGB32);
-            for (int y = 0; y < photo.height(); ++y) {
-                auto *line = reinterpret_cast<QRgb *>(photo.scanLine(y));
-                for (int x = 0; x < photo.width(); ++x)
-                    line[x] = qRgb((x * 7 + y * 3 + i * 31) & 255, ((x ^ y) * 5 + i) & 255,
-                        (x * y / 97 + i * 11) & 255);
-            }
-            painter.drawImage(QRectF(20, 20, size.width() - 40, size.height() / 2), photo);
-        }
-        painter.setFont(QFont(QStringLiteral("DejaVu Sans"), 10));
-        for (int line = 0; line * 14 + 60 < size.height() - 40; ++line)
-            painter.drawText(QPointF(40, 60 + line * 14),
-                QStringLiteral("Page %1, line %2: the quick brown fox jumps over the lazy dog.")
-                    .arg(i + 1)
-                    .arg(line + 1));
-        for (int k = 0; pageContent != Content::TextOnly && k < 30; ++k) {
-            painter.setPen(QPen(QColor::fromHsv((k * 12 + i * 7) % 360, 200, 200), 2));
-            painter.setBrush(QColor::fromHsv((k * 12) % 360, 120, 240, 90));
-            painter.drawEllipse(
-                QPointF(size.width() / 2, size.height() / 2), 20 + k * 8, 10 + k * 5);
-        }
-    }
-    return painter.end();
-}
-
 int pageCountOf(const QString &path)
 {
     VlPdf pdf;
@@ -175,33 +123,14 @@ Document documentAt(const QString &name, const QString &path, int maxPages)
     return {name, path, std::min(pageCountOf(path), maxPages), QFileInfo(path).size()};
 }
 
-// The PDFs of this machine's documentation; compressed ones are unpacked into scratch under a
-// name that still ends in .pdf, which the reader needs to know them as documents.
+// The PDFs of this machine's documentation, at most maxFiles of them.
 QList<Document> realDocuments(const QString &scratch, int maxPages, int maxFiles)
 {
     QList<Document> docs;
-    QStringList found;
-    QDirIterator it(QStringLiteral("/usr/share/doc"),
-        {QStringLiteral("*.pdf"), QStringLiteral("*.pdf.gz")}, QDir::Files,
-        QDirIterator::Subdirectories);
-    while (it.hasNext())
-        found.append(it.next());
-    std::sort(found.begin(), found.end());
-    for (const QString &file : qAsConst(found)) {
+    for (const QString &path : documentationPdfs(scratch)) {
         if (docs.size() >= maxFiles)
             break;
-        QString path = scratch + '/' + QFileInfo(file).fileName();
-        if (file.endsWith(QLatin1String(".gz"))) {
-            path = scratch + '/' + QFileInfo(file).completeBaseName();
-            QProcess gzip;
-            gzip.setStandardOutputFile(path);
-            gzip.start(QStringLiteral("gzip"), {QStringLiteral("-dc"), file});
-            if (!gzip.waitForFinished(60000) || gzip.exitCode() != 0)
-                continue;
-        } else if (!QFile::copy(file, path)) {
-            continue;
-        }
-        const Document doc = documentAt(QFileInfo(file).fileName(), path, maxPages);
+        const Document doc = documentAt(QFileInfo(path).fileName(), path, maxPages);
         if (doc.pages > 0)
             docs.append(doc);
     }
@@ -273,8 +202,8 @@ int main(int argc, char **argv)
     QList<Document> docs;
     const QString generated = scratch.filePath(QStringLiteral("generated-20.pdf"));
     const QString photos = scratch.filePath(QStringLiteral("generated-photos-20.pdf"));
-    if (!writeGenerated(generated, 20, Content::Shapes)
-        || !writeGenerated(photos, 20, Content::Photos)) {
+    if (!writeGeneratedPdf(generated, 20, GeneratedContent::Shapes)
+        || !writeGeneratedPdf(photos, 20, GeneratedContent::Photos)) {
         std::fprintf(stderr, "cannot write the generated documents\n");
         return 1;
     }
@@ -284,7 +213,7 @@ int main(int argc, char **argv)
     // them; only the 20 text pages are measured.
     for (const int photoPages : sizeSeries) {
         const QString text = scratch.filePath(QStringLiteral("text-%1.pdf").arg(photoPages));
-        if (!writeGenerated(text, 20, Content::TextOnly, photoPages)) {
+        if (!writeGeneratedPdf(text, 20, GeneratedContent::TextOnly, photoPages)) {
             std::fprintf(stderr, "cannot write the generated documents\n");
             return 1;
         }

@@ -8,20 +8,17 @@
 #include <VlPdf.h>
 #include <VlPdfAsync.h>
 
+#include "BenchDocuments.h"
 #include "DirectPdfium.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLibrary>
-#include <QPageSize>
-#include <QPainter>
-#include <QPdfWriter>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -74,64 +71,17 @@ double renderWithPdftoppm(const Document &doc, const QString &outDir)
     return msSince(timer);
 }
 
-bool writeGenerated(const QString &path, int pages)
-{
-    QPdfWriter writer(path);
-    writer.setResolution(72);
-    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
-    QPainter painter;
-    for (int i = 0; i < pages; ++i) {
-        const QSizeF size = i % 3 == 1 ? QSizeF(842, 595) : QSizeF(595, 842);
-        writer.setPageSize(QPageSize(size, QPageSize::Point, QString(), QPageSize::ExactMatch));
-        if (i == 0) {
-            if (!painter.begin(&writer))
-                return false;
-        } else {
-            writer.newPage();
-        }
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setFont(QFont(QStringLiteral("DejaVu Sans"), 10));
-        for (int line = 0; line * 14 + 60 < size.height() - 40; ++line)
-            painter.drawText(QPointF(40, 60 + line * 14),
-                QStringLiteral("Page %1, line %2: the quick brown fox jumps over the lazy dog.")
-                    .arg(i + 1)
-                    .arg(line + 1));
-        for (int k = 0; k < 30; ++k) {
-            painter.setPen(QPen(QColor::fromHsv((k * 12 + i * 7) % 360, 200, 200), 2));
-            painter.setBrush(QColor::fromHsv((k * 12) % 360, 120, 240, 90));
-            painter.drawEllipse(
-                QPointF(size.width() / 2, size.height() / 2), 20 + k * 8, 10 + k * 5);
-        }
-    }
-    return painter.end();
-}
-
+// The PDFs of this machine's documentation, at most maxFiles of them.
 QList<Document> realDocuments(const QString &scratch, int maxPages, int maxFiles)
 {
     QList<Document> docs;
-    QStringList found;
-    QDirIterator it(QStringLiteral("/usr/share/doc"),
-        {QStringLiteral("*.pdf"), QStringLiteral("*.pdf.gz")}, QDir::Files,
-        QDirIterator::Subdirectories);
-    while (it.hasNext())
-        found.append(it.next());
-    std::sort(found.begin(), found.end());
-    for (const QString &file : qAsConst(found)) {
+    for (const QString &path : documentationPdfs(scratch)) {
         if (docs.size() >= maxFiles)
             break;
-        QString path = file;
-        if (file.endsWith(QLatin1String(".gz"))) {
-            path = scratch + '/' + QFileInfo(file).completeBaseName();
-            QProcess gzip;
-            gzip.setStandardOutputFile(path);
-            gzip.start(QStringLiteral("gzip"), {QStringLiteral("-dc"), file});
-            if (!gzip.waitForFinished(60000) || gzip.exitCode() != 0)
-                continue;
-        }
         VlPdf pdf;
         if (!pdf.open(path, QString()) || pdf.pageCount() <= 0)
             continue;
-        docs.append({QFileInfo(file).fileName(), path, std::min(pdf.pageCount(), maxPages)});
+        docs.append({QFileInfo(path).fileName(), path, std::min(pdf.pageCount(), maxPages)});
     }
     return docs;
 }
@@ -211,7 +161,7 @@ int main(int argc, char **argv)
 
     QTemporaryDir scratch;
     const QString generated = scratch.filePath(QStringLiteral("generated-20.pdf"));
-    if (!writeGenerated(generated, 20)) {
+    if (!writeGeneratedPdf(generated, 20, GeneratedContent::Shapes)) {
         std::fprintf(stderr, "cannot write the generated document\n");
         return 1;
     }
