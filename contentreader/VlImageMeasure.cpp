@@ -205,15 +205,22 @@ quint64 VlImageMeasure::iconEntryBytes(const QByteArray &bytes, quint64 limit, i
     const char *entry = bytes.constData() + directorySize;
     const quint32 length = qFromLittleEndian<quint32>(entry + 8);
     const quint32 offset = qFromLittleEndian<quint32>(entry + 12);
-    if (offset >= quint32(bytes.size()))
+    const QByteArray pngMagic("\x89PNG\r\n\x1a\n", 8);
+    // The decoder seeks to the entry's offset without checking that it could: an offset past
+    // the end leaves it just after the entry, and it reads from there.
+    const bool seekable = offset <= quint32(bytes.size());
+    const int magicAt = seekable ? int(offset) : directorySize + entrySize;
+    if (!bytes.mid(magicAt, pngMagic.size()).startsWith(pngMagic))
         return 0;
+    // A PNG entry is first read into a buffer of the length the directory gives, allocated
+    // whole however few bytes follow. After a failed seek the bytes read are not a PNG and
+    // nothing more is decoded.
+    const quint64 buffer = qMax<quint64>(1, length);
+    if (!seekable)
+        return buffer;
     const QByteArray data
         = bytes.mid(int(offset), int(qMin<quint32>(length, quint32(bytes.size()) - offset)));
-    if (!data.startsWith(QByteArray("\x89PNG\r\n\x1a\n", 8)))
-        return 0;
-    // The decoder first reads the entry into a buffer of the length the directory gives,
-    // allocated whole however few bytes follow, and decodes the PNG from it.
-    return saturatingAdd(qMax<quint64>(1, length), measure(data, limit, depth + 1));
+    return saturatingAdd(buffer, measure(data, limit, depth + 1));
 }
 
 } // namespace Vela
