@@ -217,14 +217,14 @@ void ContentJob::on_readyContent(const QString &uri, int pageIndex, const QSize 
 
 void ContentJob::on_written(int ticket, const QString &error)
 {
-    const Ticket done = m_tickets.take(ticket);
+    const Ticket written = m_tickets.take(ticket);
     --m_writing;
-    Result result = done.result;
+    Result result = written.result;
     if (!error.isEmpty())
         result.error = tr("cannot write %1: %2").arg(native(result.output), error);
     else
-        m_files[done.uri].storedPages.append(done.pageIndex);
-    finishPage(done.uri, done.pageIndex, result);
+        m_files[written.uri].storedPages.append(written.pageIndex);
+    finishPage(written.uri, written.pageIndex, result);
     pump();
 }
 
