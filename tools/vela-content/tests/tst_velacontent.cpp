@@ -37,6 +37,8 @@ private slots:
     void neverOverwritesPagesOfTheSameBaseName();
     void rejectsAnUnusableOutputFolder_data();
     void rejectsAnUnusableOutputFolder();
+    void showsProgressOnlyWhereStandardErrorIsATerminal_data();
+    void showsProgressOnlyWhereStandardErrorIsATerminal();
 
 private:
     struct Run
@@ -473,6 +475,42 @@ void tst_VelaContent::rejectsAnUnusableOutputFolder()
         result.err.contains(QDir::toNativeSeparators(m_dir.filePath(out)) + ": Not a directory"),
         qPrintable(result.err));
     QCOMPARE(result.out, QString());
+}
+
+void tst_VelaContent::showsProgressOnlyWhereStandardErrorIsATerminal_data()
+{
+    // The shell redirection that takes one stream off the terminal that script(1) provides.
+    QTest::addColumn<QString>("redirect");
+    QTest::addColumn<bool>("progress");
+
+    QTest::newRow("standard error on the terminal") << ">/dev/null" << true;
+    QTest::newRow("only standard output on the terminal") << "2>{err}" << false;
+}
+
+void tst_VelaContent::showsProgressOnlyWhereStandardErrorIsATerminal()
+{
+    QFETCH(QString, redirect);
+    QFETCH(bool, progress);
+    const QString script = QStandardPaths::findExecutable(QStringLiteral("script"));
+    if (script.isEmpty())
+        QSKIP("script(1), which runs a program on a terminal, is not installed");
+
+    QTemporaryDir out;
+    const QString errFile = out.filePath("stderr.txt");
+    QProcess process;
+    process.start(script,
+        {"-qec",
+            QStringLiteral("%1 --out %2 %3 %4")
+                .arg(m_tool, out.filePath("pages"), m_dir.filePath("doc.pdf"),
+                    QString(redirect).replace("{err}", errFile)),
+            "/dev/null"});
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitCode(), 0);
+    QFile err(errFile);
+    const QByteArray onTerminal = process.readAllStandardOutput();
+    const QByteArray onPipe = err.open(QIODevice::ReadOnly) ? err.readAll() : QByteArray();
+    QCOMPARE(onTerminal.contains("doc.pdf: 2/3 pages"), progress);
+    QVERIFY2(!onPipe.contains("pages\r") && !onPipe.contains("/3 pages"), onPipe.constData());
 }
 
 QTEST_MAIN(tst_VelaContent)
