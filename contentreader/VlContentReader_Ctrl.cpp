@@ -85,11 +85,11 @@ void VlContentReader_Ctrl::read(int pageIndex, const QSize &size)
 {
     if (!destroying && !workerThread.isRunning() && !startWorkerThread()) {
         // Answered from the event loop, like any other request, never inside the caller's
-        // read().
+        // read(), and with the requested size, as the worker answers.
         const QString message = tr("The reader thread could not be started.");
         QMetaObject::invokeMethod(
             this,
-            [this, pageIndex, message] { emit failedToRead(uri, pageIndex, message, QSize()); },
+            [this, pageIndex, size, message] { emit failedToRead(uri, pageIndex, message, size); },
             Qt::QueuedConnection);
         return;
     }

@@ -121,7 +121,7 @@ void tst_VlContentReaderThreads::threadThatCannotStartAnswers()
     VlContentReader::read(file, 0, QSize(30, 20));
     QTRY_COMPARE(failed.count(), 1);
     QCOMPARE(failed.at(0),
-        QVariantList({file, 0, QString("The reader thread could not be started."), QSize()}));
+        QVariantList({file, 0, QString("The reader thread could not be started."), QSize(30, 20)}));
 
     VlContentReader_Ctrl::setWorkerStackSize(0);
     VlContentReader::read(file);
