@@ -159,7 +159,8 @@ int main(int argc, char **argv)
             extra.append(args.at(i));
     }
 
-    const QString vela = QCoreApplication::applicationDirPath() + QStringLiteral("/vela-content");
+    const QString vela
+        = QCoreApplication::applicationDirPath() + QStringLiteral("/" VELA_CONTENT_FILE_NAME);
     if (!QFileInfo(vela).isExecutable()) {
         std::fprintf(stderr, "vela-content not found beside this program\n");
         return 1;
