@@ -61,9 +61,6 @@ ContentJob::ContentJob(const Options &options, QObject *parent)
     , m_writer(new PageWriter(this))
     , m_writerThreads(qMax(1, QThread::idealThreadCount()))
 {
-    // The cache lives in the thread that first touches it; touching it here makes that this
-    // thread, whose event loop then runs the evictions between the job's slots.
-    VlContentReader::getCachedSize();
     VlContentReader *reader = VlContentReader::globalInstance();
     connect(reader, &VlContentReader::readyContent, this, &ContentJob::on_readyContent);
     connect(reader, &VlContentReader::failedToRead, this, &ContentJob::on_failedToRead);
@@ -106,10 +103,10 @@ void ContentJob::start()
 
 int ContentJob::window() const
 {
-    // Enough pages on their way to keep the reader and every encoder busy.
-    int pages = 2 * m_writerThreads + 2;
     if (m_lostPage)
         return 1;
+    // Enough pages on their way to keep the reader and every encoder busy.
+    int pages = 2 * m_writerThreads + 2;
     // An announced page is taken at once, but pages taken since it was stored were touched
     // later and rank before it in the cache; half of each limit leaves room for both.
     const int maxImages = VlContentReader::getMaximumImageCount();

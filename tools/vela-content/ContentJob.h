@@ -22,8 +22,8 @@ class PageWriter;
 // next page asked for. A page that still went missing is asked for again, one at a time. Pages
 // once taken are dropped from the cache now and then, so memory stays flat in the page count.
 //
-// Threads: the job lives in the thread of the application object, which also owns the cache
-// (so that the cache's evictions run between the job's slots, never inside one). The reader's
+// Threads: the job lives in the thread of the application object, where the reader keeps its
+// cache, so the cache's evictions run between the job's slots, never inside one. The reader's
 // workers report back to it by queued signals; the page writer encodes PNGs in its pool and
 // reports back queued too.
 class ContentJob : public QObject
