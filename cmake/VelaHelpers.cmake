@@ -1,6 +1,7 @@
 # vela_add_library(NAME SOURCES ... PUBLIC_HEADERS ... LINK_PUBLIC ... LINK_PRIVATE ...)
 # A shared library with hidden symbols, whose public headers install flat into include/Vela
-# and whose target joins the exported package as Vela::NAME. The export macro header of
+# (include/Vela6 for Qt 6) and whose target joins the exported package as Vela::NAME
+# (Vela6::NAME, file libNAME6.so). The export macro header of
 # the library (for example vlpdf_export.h) is hand-written and listed in PUBLIC_HEADERS;
 # the library is built with <UPPERNAME>_LIBRARY defined so that the macro exports.
 function(vela_add_library name)
@@ -10,17 +11,27 @@ function(vela_add_library name)
   target_compile_definitions(${name} PRIVATE ${upper}_LIBRARY)
   target_include_directories(${name} PUBLIC
     $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}>
-    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/Vela>)
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/${VELA_PACKAGE}>)
   target_link_libraries(${name} PUBLIC ${ARG_LINK_PUBLIC} PRIVATE ${ARG_LINK_PRIVATE})
   set_target_properties(${name} PROPERTIES
+    OUTPUT_NAME ${name}${VELA_NAME_SUFFIX}
     VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
     PUBLIC_HEADER "${ARG_PUBLIC_HEADERS}")
   install(TARGETS ${name} EXPORT VelaTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-    PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/Vela)
+    PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${VELA_PACKAGE})
   set_property(GLOBAL APPEND PROPERTY VELA_EXPORTED_LIBRARIES ${name})
+endfunction()
+
+# vela_add_program(NAME SOURCES ...)
+# An installed executable. The Qt 6 build names its file NAME6, so that both builds can be
+# installed into one prefix.
+function(vela_add_program name)
+  add_executable(${name} ${ARGN})
+  set_target_properties(${name} PROPERTIES OUTPUT_NAME ${name}${VELA_NAME_SUFFIX})
+  install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endfunction()
 
 # vela_add_test(NAME SOURCES ... LINK ... [RESOURCES ...])
@@ -29,7 +40,7 @@ endfunction()
 function(vela_add_test name)
   cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LINK;ENVIRONMENT" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE Qt5::Test ${ARG_LINK})
+  target_link_libraries(${name} PRIVATE Qt${QT_MAJOR_VERSION}::Test ${ARG_LINK})
   add_test(NAME ${name} COMMAND ${name})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)

@@ -1,7 +1,8 @@
 #include "KtCrypto.h"
 
+#include "ktlib_qtcompat_p.h"
+
 #include <QDebug>
-#include <QTextCodec>
 
 #include <botan/cipher_mode.h>
 #include <botan/filters.h>
@@ -88,9 +89,8 @@ QString plainText(const std::string &bytes)
         logFailure("decrypted text is too long");
         return QString();
     }
-    QTextCodec::ConverterState state;
-    QString text = QTextCodec::codecForMib(106)->toUnicode(bytes.data(), int(bytes.size()), &state);
-    if (state.invalidChars != 0 || state.remainingChars != 0) {
+    QString text;
+    if (!QtCompat::decodeUtf8(bytes.data(), int(bytes.size()), &text)) {
         logFailure("decrypted data is not UTF-8 text");
         return QString();
     }

@@ -1,7 +1,7 @@
 #include "KtPath.h"
 
 #include <QDir>
-#include <QRegExp>
+#include <QRegularExpression>
 #include <QStringList>
 
 namespace Kito {
@@ -109,10 +109,10 @@ bool KtPath::isAbsolute(QString path)
 {
     if (path.isEmpty())
         return false;
-    // A fresh expression per call: QRegExp keeps match state and must not be shared
-    // between threads.
-    QRegExp prefix(QStringLiteral("^(([A-Z]+:)|/)"), Qt::CaseInsensitive, QRegExp::RegExp);
-    return prefix.indexIn(normalised(path)) == 0;
+    // A drive or scheme prefix ("C:", "http:") or a leading slash.
+    static const QRegularExpression prefix(
+        QStringLiteral("^([A-Z]+:|/)"), QRegularExpression::CaseInsensitiveOption);
+    return prefix.match(normalised(path)).hasMatch();
 }
 
 QString KtPath::replaceSeparator(QString path, QChar from, QChar to)

@@ -1,13 +1,13 @@
 #include "KtTranslator.h"
 
 #include "KtPath.h"
+#include "ktlib_qtcompat_p.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QRegExp>
 #include <QStandardPaths>
 #include <QTextStream>
 #include <QTranslator>
@@ -68,16 +68,14 @@ void KtTranslator::install()
         const QString appDirectory = QCoreApplication::applicationDirPath();
         const QString appTranslations = QStringLiteral("%1/translations").arg(appDirectory);
 
-        installIfLoaded(
-            QStringLiteral("qt_") + locale, QLibraryInfo::location(QLibraryInfo::TranslationsPath));
+        installIfLoaded(QStringLiteral("qt_") + locale, QtCompat::qtTranslationsPath());
         installIfLoaded(QStringLiteral("qt_") + locale, appTranslations);
         installIfLoaded(QStringLiteral("kito_") + locale, appTranslations);
 
         const QString localeFolder = QStringLiteral("%1/translations/%2").arg(appDirectory, locale);
-        const QRegExp pattern(QStringLiteral("*.qm"), Qt::CaseSensitive, QRegExp::Wildcard);
         const QStringList files = QDir(localeFolder).entryList(QDir::Files, QDir::NoSort);
         for (const QString &fileName : files) {
-            if (!pattern.exactMatch(fileName))
+            if (!fileName.endsWith(QLatin1String(".qm"), Qt::CaseSensitive))
                 continue;
             installIfLoaded(
                 KtPath::combine(localeFolder, KtPath::getName(fileName, false)), QString());

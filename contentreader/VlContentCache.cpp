@@ -136,7 +136,7 @@ QString VlContentCache::fileDigest(const QString &path, bool processEvents)
             file.close();
             return QString();
         }
-        hash.addData(chunk.constData(), int(got));
+        hash.addData(QByteArray::fromRawData(chunk.constData(), int(got)));
         if (processEvents)
             QCoreApplication::processEvents();
         if (got == 0)
@@ -169,7 +169,7 @@ void VlContentCache::insert(std::shared_ptr<QImage> image, const QString &uri, i
 }
 
 std::shared_ptr<VlContentCache::ImageInfo> VlContentCache::lockedRecord(
-    const QString &uri, const DigestSource &digestOf, QMutexLocker &contentsLocker)
+    const QString &uri, const DigestSource &digestOf, RecursiveMutexLocker &contentsLocker)
 {
     if (auto record = contents.value(uri))
         return record;
@@ -192,7 +192,7 @@ void VlContentCache::insert(std::shared_ptr<QImage> image, const QString &uri, i
     const QSize &requestedSize, const DigestSource &digestOf)
 {
     const QString key = VlContentPage::sizeKey(requestedSize);
-    QMutexLocker contentsLocker(&contentsLock);
+    RecursiveMutexLocker contentsLocker(&contentsLock);
     const auto record = lockedRecord(uri, digestOf, contentsLocker);
 
     quint64 total;
@@ -223,7 +223,7 @@ void VlContentCache::setPageCount(const QString &uri, int pageCount, const QStri
 
 void VlContentCache::setPageCount(const QString &uri, int pageCount, const DigestSource &digestOf)
 {
-    QMutexLocker contentsLocker(&contentsLock);
+    RecursiveMutexLocker contentsLocker(&contentsLock);
     lockedRecord(uri, digestOf, contentsLocker)->pageCount = pageCount;
 }
 

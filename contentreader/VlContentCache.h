@@ -2,6 +2,7 @@
 #define VELA_VLCONTENTCACHE_H
 
 #include "VlContentPage.h"
+#include "vlcontentreader_qtcompat_p.h"
 
 #include <QDateTime>
 #include <QImage>
@@ -124,7 +125,7 @@ private:
     // contentsLocker on return. A new record takes digestOf() (or the file's digest without
     // it), computed with the lock released.
     std::shared_ptr<ImageInfo> lockedRecord(
-        const QString &uri, const DigestSource &digestOf, QMutexLocker &contentsLocker);
+        const QString &uri, const DigestSource &digestOf, RecursiveMutexLocker &contentsLocker);
     // Stores a new byte total and announces it when it changed; the caller holds the
     // contents lock, so that totals are stored in the order of the changes they count.
     void storeTotalBytes(quint64 total);

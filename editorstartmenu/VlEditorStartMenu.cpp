@@ -12,7 +12,7 @@
 #include <QImage>
 #include <QMainWindow>
 #include <QPainter>
-#include <QRegExp>
+#include <QRegularExpression>
 #include <QResizeEvent>
 #include <QSpacerItem>
 #include <QSvgRenderer>
@@ -256,8 +256,7 @@ void VlEditorStartMenu::setNoneToDisplayAttributeOfEditionId(QString *svg)
 {
     if (!svg)
         return;
-    const QRegExp editionTag(
-        QStringLiteral("<g id=\"([^\"]*Edition)\"[^>]*>"), Qt::CaseSensitive, QRegExp::RegExp);
+    static const QRegularExpression editionTag(QStringLiteral("<g id=\"([^\"]*Edition)\"[^>]*>"));
     svg->replace(editionTag, QStringLiteral("<g id=\"\\1\" display=\"none\">"));
 }
 
@@ -267,8 +266,8 @@ void VlEditorStartMenu::removeDisplayAttributeFromElement(QString *svg, const QS
         return;
     // The id names exactly one group, whatever characters it holds: taken as a pattern, a
     // hostile id could show several labels or stall the replacement.
-    const QRegExp groupTag(QStringLiteral("<g id=\"(%1)\"[^>]*>").arg(QRegExp::escape(id)),
-        Qt::CaseSensitive, QRegExp::RegExp);
+    const QRegularExpression groupTag(
+        QStringLiteral("<g id=\"(%1)\"[^>]*>").arg(QRegularExpression::escape(id)));
     svg->replace(groupTag, QStringLiteral("<g id=\"\\1\">"));
 }
 

@@ -15,7 +15,17 @@ run(${CMAKE_COMMAND} --install ${VELA_BUILD_DIR} --prefix ${prefix})
 file(RENAME ${prefix} ${VELA_WORK_DIR}/moved)
 set(prefix ${VELA_WORK_DIR}/moved)
 run(${CMAKE_COMMAND} -S ${VELA_CONSUMER_SOURCE} -B ${build} -G ${VELA_GENERATOR}
-    -DCMAKE_PREFIX_PATH=${prefix})
+    -DCMAKE_PREFIX_PATH=${prefix} -DVELA_PACKAGE=${VELA_PACKAGE})
 run(${CMAKE_COMMAND} --build ${build})
 run(${build}/consumer)
 message(STATUS "${out}")
+
+# A project that already uses the other Qt major must be stopped at configure time with a
+# message naming the conflict, not linked into a program that crashes.
+execute_process(COMMAND ${CMAKE_COMMAND} -S ${VELA_MIXED_SOURCE} -B ${VELA_WORK_DIR}/mixed
+    -G ${VELA_GENERATOR} -DCMAKE_PREFIX_PATH=${prefix}
+    -DVELA_PACKAGE=${VELA_PACKAGE} -DVELA_OTHER_QT=${VELA_OTHER_QT}
+  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(rc EQUAL 0 OR NOT out MATCHES "already uses Qt ${VELA_OTHER_QT}")
+  message(FATAL_ERROR "A consumer of Qt ${VELA_OTHER_QT} was not refused (${rc}):\n${out}")
+endif()

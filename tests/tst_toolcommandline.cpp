@@ -11,9 +11,15 @@ namespace {
 
 const int EXIT_BAD_ARGUMENTS = 2;
 
+// The Qt 6 build names its programs with a suffix ("vela-content6").
+QString programFileName(const QString &name)
+{
+    return name + QStringLiteral(VELA_PROGRAM_SUFFIX);
+}
+
 QString programPath(const QString &name)
 {
-    return QStringLiteral(VELA_PROGRAM_DIR "/") + name;
+    return QStringLiteral(VELA_PROGRAM_DIR "/") + programFileName(name);
 }
 
 } // namespace
@@ -43,7 +49,8 @@ void tst_ToolCommandLine::answersWithoutDisplay_data()
         const QByteArray name = program.toLatin1();
         QTest::newRow((name + " --help").constData())
             << program << QStringList {QStringLiteral("--help")} << 0
-            << QStringLiteral("^Usage: .*%1 \\[options\\].*--version").arg(program);
+            << QStringLiteral("^Usage: .*%1 \\[options\\].*--version")
+                   .arg(programFileName(program));
         QTest::newRow((name + " -h").constData())
             << program << QStringList {QStringLiteral("-h")} << 0 << QStringLiteral("^Usage: ");
         QTest::newRow((name + " --version").constData())

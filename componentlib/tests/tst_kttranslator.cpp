@@ -1,3 +1,4 @@
+#include "ktlib_qtcompat_p.h"
 #include <KtTranslator.h>
 
 #include <QApplication>
@@ -111,8 +112,7 @@ void tst_KtTranslator::placeProbe(const QString &probe, const QString &relativeP
 int tst_KtTranslator::qtOwnTranslations(const QString &locale)
 {
     QTranslator translator;
-    return translator.load(QStringLiteral("qt_") + locale,
-               QLibraryInfo::location(QLibraryInfo::TranslationsPath))
+    return translator.load(QStringLiteral("qt_") + locale, Kito::QtCompat::qtTranslationsPath())
         ? 1
         : 0;
 }

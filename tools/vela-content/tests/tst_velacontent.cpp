@@ -58,7 +58,7 @@ private:
 void tst_VelaContent::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    m_tool = QCoreApplication::applicationDirPath() + QStringLiteral("/vela-content");
+    m_tool = QCoreApplication::applicationDirPath() + QStringLiteral("/" VELA_CONTENT_FILE_NAME);
     QVERIFY2(QFileInfo(m_tool).isExecutable(), qPrintable(m_tool));
 
     QImage png(64, 48, QImage::Format_ARGB32);
