@@ -4,6 +4,8 @@
 #   bootstrap.sh test   install what is missing, build, run the whole test suite
 #   bootstrap.sh asan   the test suite again under AddressSanitizer + UBSan (folder build-asan)
 #   bootstrap.sh bench  build in Release and run every benchmark
+#   bootstrap.sh test6  the whole test suite built against Qt 6 (folder build-qt6)
+#   bootstrap.sh bench6 every benchmark built against Qt 6 in Release (folder build-release-qt6)
 #   bootstrap.sh fuzz [SECONDS]  build the libFuzzer targets with clang (folder build-fuzz) and
 #                       run each for SECONDS (default 60); non-zero exit on any crash
 #   bootstrap.sh soak [SECONDS]  drive the content reader as a busy player would for SECONDS
@@ -22,6 +24,8 @@ APT_PACKAGES=(
   qpdf poppler-utils xvfb xauth fonts-dejavu-core
   libgtest-dev libbenchmark-dev
 )
+# Debian 12's Qt 6.4, for the second build (QT_MAJOR_VERSION=6); only the Qt 6 commands ask.
+QT6_PACKAGES=(qt6-base-dev qt6-svg-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools)
 
 # install_packages PACKAGE...: the Debian packages of the list that are missing.
 install_packages() {
@@ -94,12 +98,25 @@ case "$cmd" in
     sanitizer_env
     nice build-asan/bin/soak "$seconds"
     ;;
-  bench)
+  test6)
     install_deps
-    build build-release -DCMAKE_BUILD_TYPE=Release -DVELA_BUILD_TESTS=OFF
+    install_packages "${QT6_PACKAGES[@]}"
+    build build-qt6 -DQT_MAJOR_VERSION=6
+    (cd build-qt6 && ctest --output-on-failure -j"$jobs")
+    ;;
+  bench|bench6)
+    install_deps
+    dir=build-release
+    qt=()
+    if [ "$cmd" = bench6 ]; then
+      install_packages "${QT6_PACKAGES[@]}"
+      dir=build-release-qt6
+      qt=(-DQT_MAJOR_VERSION=6)
+    fi
+    build "$dir" -DCMAKE_BUILD_TYPE=Release -DVELA_BUILD_TESTS=OFF "${qt[@]}"
     # The benchmarks draw test content with Qt; they need no display.
     export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
-    for b in build-release/bin/bench_*; do
+    for b in "$dir"/bin/bench_*; do
       [ -x "$b" ] || continue
       echo "== $(basename "$b")"
       "$b"
@@ -144,7 +161,7 @@ case "$cmd" in
     [ "$crashed" -eq 0 ] || { echo "crashes: see build-fuzz/crashes and build-fuzz/logs" >&2; exit 1; }
     ;;
   *)
-    echo "usage: $0 run|test|asan|bench|fuzz|soak [SECONDS]" >&2
+    echo "usage: $0 run|test|asan|bench|test6|bench6|fuzz|soak [SECONDS]" >&2
     exit 2
     ;;
 esac

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QColor>
 #include <QFile>
+#include <QList>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
@@ -66,6 +67,36 @@ inline bool writePdf(const QString &path, const QVector<QSizeF> &pages)
     bytes.replace(rounded, exact);
     file.seek(0);
     return file.write(bytes) == bytes.size();
+}
+
+// A one-page drawing of 40 x 30 points written byte by byte, so that it is the same file
+// whatever Qt version runs the test: opaque fills, a half-transparent fill over them and over
+// the empty background, and an anti-aliased diagonal stroke.
+inline QByteArray drawingPdf()
+{
+    const QByteArray content = "0.8 0.1 0.1 rg 0 0 40 15 re f\n"
+                               "0.1 0.2 0.9 rg 20 0 20 30 re f\n"
+                               "/Half gs 0 0.6 0 rg 5 5 30 20 re f\n"
+                               "0 0 0 RG 1.5 w 3 27 m 37 3 l S\n";
+    const QList<QByteArray> objects
+        = {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+            "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 40 30] /Contents 4 0 R"
+            " /Resources << /ExtGState << /Half << /ca 0.5 >> >> >> >>",
+            "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content
+                + "endstream"};
+    QByteArray pdf = "%PDF-1.4\n";
+    QList<int> offsets;
+    for (int i = 0; i < objects.size(); ++i) {
+        offsets << pdf.size();
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects.at(i) + "\nendobj\n";
+    }
+    const int xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (int offset : offsets)
+        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1)
+        + " /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+    return pdf;
 }
 
 // An AES-256 encrypted copy that needs a user password to open. Empty when qpdf is missing.

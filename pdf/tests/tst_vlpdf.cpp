@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -67,6 +68,8 @@ private slots:
     void renderWithoutPageGivesNothing_data();
     void renderWithoutPageGivesNothing();
     void backgroundStaysTransparentWhereNothingIsDrawn();
+    void pixelsMatchTheReferenceDrawing_data();
+    void pixelsMatchTheReferenceDrawing();
     void passwordProtectedFile();
     void openTakesPathsBeyondTheLocalCodePage();
     void unreadableInputGivesItsErrorCode_data();
@@ -275,6 +278,41 @@ void tst_VlPdf::backgroundStaysTransparentWhereNothingIsDrawn()
     QCOMPARE(qAlpha(image->pixel(600, 20)), 255);
     QCOMPARE(image->pixelColor(600, 20), QColor(200, 30, 30));
     QCOMPARE(image->pixelColor(20, 780), QColor(20, 60, 200));
+}
+
+void tst_VlPdf::pixelsMatchTheReferenceDrawing_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QSize>("drawn");
+    QTest::addColumn<QByteArray>("sha1");
+
+    // Digests of the pixels drawn by the Qt 5 build: a Qt 6 build must draw the same bytes
+    // (format, premultiplication, background and row layout all show in them).
+    QTest::newRow("natural size") << QSize() << QSize(40, 30)
+                                  << QByteArray("af000c00941ecfc453c2e1844a8e18155d09cf0c");
+    QTest::newRow("scaled up") << QSize(97, 61) << QSize(81, 61)
+                               << QByteArray("e7aa3cbaf8aa1dec31c31c53912257a5ecd0b071");
+    QTest::newRow("scaled down") << QSize(30, 70) << QSize(30, 22)
+                                 << QByteArray("4d1503e94b9cdc01d7b2e7c5d22bcd794e5d51e0");
+}
+
+void tst_VlPdf::pixelsMatchTheReferenceDrawing()
+{
+    QFETCH(QSize, size);
+    QFETCH(QSize, drawn);
+    QFETCH(QByteArray, sha1);
+
+    VlPdf pdf;
+    QVERIFY(pdf.load(std::make_shared<QByteArray>(PdfFixtures::drawingPdf()), QString()));
+    const auto image = pdf.render(0, size);
+    QVERIFY(image);
+    QCOMPARE(image->format(), QImage::Format_ARGB32);
+    QCOMPARE(image->size(), drawn);
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    for (int y = 0; y < image->height(); ++y)
+        hash.addData(QByteArray::fromRawData(
+            reinterpret_cast<const char *>(image->constScanLine(y)), image->width() * 4));
+    QCOMPARE(hash.result().toHex(), sha1);
 }
 
 void tst_VlPdf::passwordProtectedFile()
