@@ -22,6 +22,8 @@ private slots:
     void defaultLimits();
     void stillImagesAtNaturalSizeUnderPageZero_data();
     void stillImagesAtNaturalSizeUnderPageZero();
+    void storedFormatAndBytesFollowTheFile_data();
+    void storedFormatAndBytesFollowTheFile();
     void failuresArriveAsFailedToRead_data();
     void failuresArriveAsFailedToRead();
     void cachedContentAnsweredAfterFileIsGone();
@@ -117,6 +119,56 @@ void tst_VlContentReader::stillImagesAtNaturalSizeUnderPageZero()
     QCOMPARE(VlContentReader::getImage(file, page), image);
     QCOMPARE(VlContentReader::getContentPageCount(file), 1);
     QCOMPARE(VlContentReader::getCachedSize(), quint64(image->sizeInBytes()));
+}
+
+void tst_VlContentReader::storedFormatAndBytesFollowTheFile_data()
+{
+    QTest::addColumn<QString>("fileFormat");
+    QTest::addColumn<int>("written");
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<quint64>("bytes");
+
+    // A 13 x 7 picture; the cache keeps what the decoder gives, in the same format and byte
+    // count with Qt 5 and Qt 6 (lines padded to 4 bytes).
+    QTest::newRow("png with alpha")
+        << "png" << int(QImage::Format_ARGB32) << int(QImage::Format_ARGB32) << quint64(52 * 7);
+    QTest::newRow("opaque png") << "png" << int(QImage::Format_RGB32) << int(QImage::Format_RGB32)
+                                << quint64(52 * 7);
+    QTest::newRow("grey png") << "png" << int(QImage::Format_Grayscale8)
+                              << int(QImage::Format_Grayscale8) << quint64(16 * 7);
+    QTest::newRow("16-bit png") << "png" << int(QImage::Format_RGBA64) << int(QImage::Format_RGBA64)
+                                << quint64(104 * 7);
+    QTest::newRow("palette png") << "png" << int(QImage::Format_Indexed8)
+                                 << int(QImage::Format_Indexed8) << quint64(16 * 7);
+    QTest::newRow("jpeg") << "jpg" << int(QImage::Format_RGB32) << int(QImage::Format_RGB32)
+                          << quint64(52 * 7);
+    QTest::newRow("bmp") << "bmp" << int(QImage::Format_RGB32) << int(QImage::Format_RGB32)
+                         << quint64(52 * 7);
+}
+
+void tst_VlContentReader::storedFormatAndBytesFollowTheFile()
+{
+    QFETCH(QString, fileFormat);
+    QFETCH(int, written);
+    QFETCH(int, stored);
+    QFETCH(quint64, bytes);
+
+    const QString file = dir.filePath(QStringLiteral("format-%1.%2")
+                                          .arg(QString::fromLatin1(QTest::currentDataTag()))
+                                          .arg(fileFormat)
+                                          .replace(QLatin1Char(' '), QLatin1Char('-')));
+    const QImage picture = TestContent::pattern(QSize(13, 7))
+                               .convertToFormat(QImage::Format(written), Qt::ThresholdDither);
+    QVERIFY(picture.save(file, fileFormat.toLatin1()));
+
+    QSignalSpy ready(reader.data(), &VlContentReader::readyContent);
+    VlContentReader::read(file, 0);
+    QTRY_COMPARE(ready.count(), 1);
+    const auto image = VlContentReader::getImage(file, 0);
+    QVERIFY(image);
+    QCOMPARE(image->format(), QImage::Format(stored));
+    QCOMPARE(quint64(image->sizeInBytes()), bytes);
+    QCOMPARE(VlContentReader::getCachedSize(), bytes);
 }
 
 void tst_VlContentReader::failuresArriveAsFailedToRead_data()
