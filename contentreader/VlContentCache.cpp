@@ -69,7 +69,8 @@ VlContentCache::VlContentCache(QObject *parent)
         &VlContentCacheCorrector::onCacheTotalBytesChanged, Qt::QueuedConnection);
 
     correctorThread = new QThread(nullptr);
-    connect(correctorThread, &QThread::started, corrector, &VlContentCacheCorrector::start);
+    connect(correctorThread, &QThread::started, corrector,
+        &VlContentCacheCorrector::startUnlessStopped);
     connect(correctorThread, &QThread::finished, corrector, &VlContentCacheCorrector::stop);
     connect(correctorThread, &QThread::finished, corrector, &QObject::deleteLater);
     connect(corrector, &QObject::destroyed, correctorThread, &QObject::deleteLater);

@@ -102,12 +102,20 @@ bool VlContentCacheCorrector::isEnabled() const
 
 void VlContentCacheCorrector::start()
 {
+    stopped = false;
     setEnabled(true);
     timer.start();
 }
 
+void VlContentCacheCorrector::startUnlessStopped()
+{
+    if (!stopped)
+        start();
+}
+
 void VlContentCacheCorrector::stop()
 {
+    stopped = true;
     setEnabled(false);
     timer.stop();
 }

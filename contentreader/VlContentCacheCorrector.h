@@ -62,7 +62,12 @@ protected:
 
 private:
     friend class ::tst_VlContentCacheCorrector;
+    friend class VlContentCache;
     class PassScope;
+
+    // The cache's first start, which arrives later through its thread's start; a stop() that
+    // came first is the host's choice and is kept.
+    void startUnlessStopped();
 
     int imageCount();
 
@@ -78,6 +83,7 @@ private:
     mutable QRecursiveMutex minimumImageCountLock;
     mutable QRecursiveMutex maximumCacheSizeLock;
     int passDepth = 0;
+    bool stopped = false;
     // A deletion that arrived while a pass was running; carried out when the pass is over.
     bool deleteAfterPass = false;
 };

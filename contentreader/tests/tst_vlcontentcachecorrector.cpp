@@ -21,6 +21,7 @@ private slots:
     void byteLimitEviction_data();
     void byteLimitEviction();
     void byteLimitWorksWhileDisabled();
+    void stopBeforeTheFirstStartIsKept();
     void countPassRemovesOldest_data();
     void countPassRemovesOldest();
     void passDoesNothingWhileDisabled();
@@ -180,6 +181,28 @@ void tst_VlContentCacheCorrector::byteLimitWorksWhileDisabled()
     corrector->setMaximumCacheSize(400);
     corrector->onCacheTotalBytesChanged(cache.getCachedSize());
     QTRY_COMPARE(stored(cache), QStringList {"u03"});
+    QVERIFY(!corrector->isEnabled());
+    QVERIFY(!timerActive(corrector));
+}
+
+void tst_VlContentCacheCorrector::stopBeforeTheFirstStartIsKept()
+{
+    // Lives in the corrector's thread; its event loop runs only after the thread's start has
+    // posted the corrector's first start, so its answer arrives after that start.
+    QObject probe;
+    VlContentCache cache(nullptr);
+    VlContentCacheCorrector *corrector = cache.cacheCorrector();
+    corrector->stop();
+    probe.moveToThread(cache.correctorThread);
+    bool answered = false;
+    QMetaObject::invokeMethod(
+        &probe,
+        [this, &answered] {
+            QMetaObject::invokeMethod(
+                this, [&answered] { answered = true; }, Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+    QTRY_VERIFY_WITH_TIMEOUT(answered, 20000);
     QVERIFY(!corrector->isEnabled());
     QVERIFY(!timerActive(corrector));
 }
