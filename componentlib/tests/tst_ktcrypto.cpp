@@ -192,6 +192,10 @@ void tst_KtCrypto::matchesOpenSsl_data()
                                                   << "xyz"
                                                   << "61626300000000000000000000000000"
                                                   << "78797a00000000000000000000000000";
+    QTest::newRow("NUL between non-ASCII characters")
+        << QString::fromUtf8("\0\xc3\xa9\0\xe6\x97\xa5\0", 8) << KtCrypto::ENC_KEY_DEFAULT
+        << KtCrypto::ENC_IV_DEFAULT << "705735784b6532724e61376755633976"
+        << "725439634a7732684d7a36704178356e";
     QTest::newRow("long, multibyte key cut inside a character")
         << QString(emoji + japanese).repeated(40) << QStringLiteral("日本語のテキスト")
         << KtCrypto::ENC_IV_DEFAULT << "e697a5e69cace8aa9ee381aee38386e3"
