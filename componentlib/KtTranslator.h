@@ -44,7 +44,8 @@ private:
     QString getLocaleName();
     void installIfLoaded(const QString &baseName, const QString &directory);
 
-    QApplication *application;
+    // Kept for the host's sake only; nothing here reads it, which clang would warn about.
+    [[maybe_unused]] QApplication *application;
     QList<QTranslator *> translators;
 };
 
