@@ -22,7 +22,7 @@ APT_PACKAGES=(
   qtbase5-dev libqt5svg5-dev qttools5-dev qttools5-dev-tools
   libbotan-2-dev zlib1g-dev openssl ca-certificates
   qpdf poppler-utils xvfb xauth fonts-dejavu-core
-  libgtest-dev libbenchmark-dev
+  libgtest-dev libbenchmark-dev ccache
 )
 # Debian 12's Qt 6.4, for the second build (QT_MAJOR_VERSION=6); only the Qt 6 commands ask.
 QT6_PACKAGES=(qt6-base-dev qt6-svg-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools)
@@ -50,6 +50,13 @@ install_deps() {
   # PDFium is fetched (and its integrity checked) once into the user's cache.
   bash tools/fetch-pdfium.sh >/dev/null
 }
+
+# Rebuilding the same sources in several folders (normal, sanitizer, Qt 6, fuzz) is most of a
+# CI run's time; ccache makes every run after the first on a machine cheap. CMake takes the
+# launcher from the environment when a folder is first configured.
+if [ -z "${CMAKE_CXX_COMPILER_LAUNCHER:-}" ] && command -v ccache >/dev/null 2>&1; then
+  export CMAKE_CXX_COMPILER_LAUNCHER=ccache
+fi
 
 build() { # build <folder> [cmake args...]
   local dir=$1; shift
