@@ -1,11 +1,11 @@
 #include "VlContentCache.h"
 
 #include "VlContentCacheCorrector.h"
+#include "VlSha1.h"
 
 #include <VlExtension.h>
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
@@ -129,7 +129,7 @@ QString VlContentCache::fileDigest(const QString &path, bool processEvents)
     QFile file(path);
     if (!file.exists() || !file.open(QIODevice::ReadOnly))
         return QString();
-    QCryptographicHash hash(QCryptographicHash::Sha1);
+    VlSha1 hash;
     QByteArray chunk(int(digestChunkSize), Qt::Uninitialized);
     while (!file.atEnd()) {
         const qint64 got = file.read(chunk.data(), digestChunkSize);
@@ -137,7 +137,7 @@ QString VlContentCache::fileDigest(const QString &path, bool processEvents)
             file.close();
             return QString();
         }
-        hash.addData(QByteArray::fromRawData(chunk.constData(), int(got)));
+        hash.addData(chunk.constData(), got);
         if (processEvents)
             QCoreApplication::processEvents();
         if (got == 0)
@@ -149,7 +149,7 @@ QString VlContentCache::fileDigest(const QString &path, bool processEvents)
 
 QString VlContentCache::bytesDigest(const QByteArray &bytes)
 {
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex());
+    return QString::fromLatin1(VlSha1::hash(bytes).toHex());
 }
 
 void VlContentCache::storeTotalBytes(quint64 total)

@@ -516,6 +516,11 @@ void tst_VlContentCache::fileDigest_data()
 
     QTest::newRow("empty file") << 0;
     QTest::newRow("one byte") << 1;
+    // Where the padding of the last block changes shape.
+    QTest::newRow("55 bytes") << 55;
+    QTest::newRow("56 bytes") << 56;
+    QTest::newRow("one block") << 64;
+    QTest::newRow("block and 56 bytes") << 120;
     QTest::newRow("exactly one chunk") << 524288;
     QTest::newRow("one chunk and a byte") << 524289;
     QTest::newRow("several chunks") << 3 * 524288 + 17;
