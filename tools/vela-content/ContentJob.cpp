@@ -210,10 +210,10 @@ void ContentJob::on_readyContent(const QString &uri, int pageIndex, const QSize 
     ++m_writing;
     // The last page (or the only one, the common case of --page) has nothing left to overlap
     // with; written here it spares the hand-over to a pool thread and back, which on a busy
-    // machine costs more than the writing.
+    // machine costs more than the writing, and the idle encoders' cores split the work.
     if (m_queue.empty() && m_asked == 0 && m_writing == 1) {
         const int last = m_nextTicket++;
-        on_written(last, PageWriter::writePng(*image, ticket.result.output));
+        on_written(last, PageWriter::writePng(*image, ticket.result.output, m_writerThreads));
         return;
     }
     m_writer->write(m_nextTicket++, std::move(image), ticket.result.output);

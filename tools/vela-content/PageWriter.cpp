@@ -6,7 +6,14 @@
 #include <QThread>
 #include <QtEndian>
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -16,26 +23,10 @@ constexpr qint64 largestBufferedImage = 256ll * 1024 * 1024;
 // zlib's fastest level: pages are mostly flat colour, which level 1 already shrinks to a few
 // percent, and higher levels cost far more time than the bytes they save.
 constexpr int zlibLevel = 1;
+// Fewer rows than this are not worth a band of their own.
+constexpr int minimumBandRows = 128;
 // The same speed for Qt's writer, whose quality 85 maps to zlib level 1.
 constexpr int qtWriterQuality = 85;
-
-quint32 crc32(const char *data, qsizetype size, quint32 crc = 0)
-{
-    static const std::array<quint32, 256> table = [] {
-        std::array<quint32, 256> t {};
-        for (quint32 n = 0; n < 256; ++n) {
-            quint32 c = n;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xedb88320u ^ (c >> 1) : c >> 1;
-            t[n] = c;
-        }
-        return t;
-    }();
-    crc = ~crc;
-    for (qsizetype i = 0; i < size; ++i)
-        crc = table[(crc ^ static_cast<uchar>(data[i])) & 0xff] ^ (crc >> 8);
-    return ~crc;
-}
 
 void appendChunk(QByteArray &png, const char type[4], const char *data, qsizetype size)
 {
@@ -45,22 +36,23 @@ void appendChunk(QByteArray &png, const char type[4], const char *data, qsizetyp
     const qsizetype start = png.size();
     png.append(type, 4);
     png.append(data, size);
-    qToBigEndian(crc32(png.constData() + start, size + 4), word);
+    const uLong crc = crc32(crc32(0, nullptr, 0),
+        reinterpret_cast<const Bytef *>(png.constData() + start), uInt(size + 4));
+    qToBigEndian(quint32(crc), word);
     png.append(reinterpret_cast<const char *>(word), 4);
 }
 
-// The rows of a 32-bit image as PNG scanlines of RGB, or RGBA with alpha; each row starts with
-// its filter type, None: the fastest, and zlib finds the runs of flat colour by itself.
-// Without alpha, false as soon as a pixel is not opaque.
-bool scanlines(const QImage &image, bool alpha, QByteArray *rows)
+// The rows top to bottom - 1 of a 32-bit image as PNG scanlines of RGB, or RGBA with alpha;
+// each row starts with its filter type, None: the fastest, and zlib finds the runs of flat
+// colour by itself. Without alpha, false as soon as a pixel is not opaque.
+bool scanlines(const QImage &image, bool alpha, int top, int bottom, QByteArray *rows)
 {
     const int width = image.width();
-    const int height = image.height();
     const qsizetype rowBytes = 1 + qsizetype(width) * (alpha ? 4 : 3);
-    rows->resize(rowBytes * height);
+    rows->resize(rowBytes * (bottom - top));
     auto *out = reinterpret_cast<uchar *>(rows->data());
     const bool mayBeTranslucent = image.hasAlphaChannel();
-    for (int y = 0; y < height; ++y) {
+    for (int y = top; y < bottom; ++y) {
         *out++ = 0;
         const auto *in = reinterpret_cast<const QRgb *>(image.constScanLine(y));
         if (alpha) {
@@ -89,9 +81,75 @@ bool scanlines(const QImage &image, bool alpha, QByteArray *rows)
     return true;
 }
 
+// A horizontal band of the image, deflated on its own as a piece of the image's one zlib
+// stream: every band but the last ends on a byte boundary without ending the stream, so the
+// pieces can simply be joined, and each may be deflated by another thread.
+struct Band
+{
+    int top = 0;
+    int bottom = 0;
+    bool last = false;
+    QByteArray deflated;
+    quint32 adler = 0;
+    qsizetype rawBytes = 0;
+    bool opaque = true;
+    bool ok = false;
+};
+
+void deflateBand(const QImage &image, bool alpha, Band *band)
+{
+    band->ok = false;
+    QByteArray rows;
+    band->opaque = scanlines(image, alpha, band->top, band->bottom, &rows);
+    if (!band->opaque)
+        return;
+    band->rawBytes = rows.size();
+    band->adler = quint32(adler32(adler32(0, nullptr, 0),
+        reinterpret_cast<const Bytef *>(rows.constData()), uInt(rows.size())));
+
+    z_stream stream {};
+    // Raw deflate: the stream's header and checksum are written once, for all bands.
+    if (deflateInit2(&stream, zlibLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return;
+    // The bound covers the data; a flush adds an empty block of a few bytes.
+    band->deflated.resize(qsizetype(deflateBound(&stream, uLong(rows.size()))) + 64);
+    stream.next_in = reinterpret_cast<Bytef *>(rows.data());
+    stream.avail_in = uInt(rows.size());
+    stream.next_out = reinterpret_cast<Bytef *>(band->deflated.data());
+    stream.avail_out = uInt(band->deflated.size());
+    const int result = deflate(&stream, band->last ? Z_FINISH : Z_SYNC_FLUSH);
+    band->ok = band->last ? result == Z_STREAM_END : result == Z_OK && stream.avail_in == 0;
+    band->deflated.resize(qsizetype(stream.total_out));
+    deflateEnd(&stream);
+}
+
+// Deflates the bands in this thread and threads - 1 more, each taking the next band left;
+// false when one of them is not opaque while alpha is false, or fails. Bands of a page cost
+// very different times (a photograph beside plain text), so there are more bands than threads.
+bool deflateBands(const QImage &image, bool alpha, std::vector<Band> &bands, int threads)
+{
+    std::atomic<size_t> next {0};
+    const auto work = [&image, alpha, &bands, &next] {
+        for (size_t i = next++; i < bands.size(); i = next++)
+            deflateBand(image, alpha, &bands[i]);
+    };
+    std::vector<std::thread> helpers;
+    for (int i = 1; i < threads; ++i) {
+        try {
+            helpers.emplace_back(work);
+        } catch (const std::system_error &) {
+            break; // no thread to spare: the others do its share
+        }
+    }
+    work();
+    for (std::thread &helper : helpers)
+        helper.join();
+    return std::all_of(bands.cbegin(), bands.cend(), [](const Band &b) { return b.ok; });
+}
+
 // PNG with 8-bit RGB, or RGBA when a pixel is not opaque. Document pages are opaque once
 // flattened onto white, and a fourth channel would only cost time and space.
-QByteArray encodePng(const QImage &source)
+QByteArray encodePng(const QImage &source, int threads)
 {
     QImage image = source;
     const QImage::Format f = image.format();
@@ -100,23 +158,47 @@ QByteArray encodePng(const QImage &source)
         image = image.convertToFormat(
             image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
 
-    QByteArray rows;
+    const int height = image.height();
+    threads = qMax(1, threads);
+    const int count = qBound(1, height / minimumBandRows, threads == 1 ? 1 : 4 * threads);
+    std::vector<Band> bands(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        bands[size_t(i)].top = int(qint64(height) * i / count);
+        bands[size_t(i)].bottom = int(qint64(height) * (i + 1) / count);
+    }
+    bands.back().last = true;
+
     bool alpha = false;
-    if (!scanlines(image, false, &rows)) {
+    if (!deflateBands(image, false, bands, threads)) {
+        if (std::all_of(bands.cbegin(), bands.cend(), [](const Band &b) { return b.opaque; }))
+            return {};
         alpha = true;
         // Opaque premultiplied pixels are already straight; translucent ones are not.
         if (image.format() == QImage::Format_ARGB32_Premultiplied)
             image = image.convertToFormat(QImage::Format_ARGB32);
-        scanlines(image, true, &rows);
+        if (!deflateBands(image, true, bands, threads))
+            return {};
     }
-    // qCompress writes a zlib stream behind a four-byte length, which PNG does not want.
-    const QByteArray compressed = qCompress(rows, zlibLevel);
-    rows.clear();
-    if (compressed.size() <= 4)
-        return {};
+
+    QByteArray idat;
+    qsizetype deflatedBytes = 0;
+    for (const Band &band : bands)
+        deflatedBytes += band.deflated.size();
+    idat.reserve(deflatedBytes + 6);
+    // The zlib header for deflate with a 32 KiB window at the fastest level.
+    idat.append("\x78\x01", 2);
+    uLong adler = bands.front().adler;
+    for (size_t i = 0; i < bands.size(); ++i) {
+        idat.append(bands[i].deflated);
+        if (i > 0)
+            adler = adler32_combine(adler, bands[i].adler, z_off_t(bands[i].rawBytes));
+    }
+    uchar word[4];
+    qToBigEndian(quint32(adler), word);
+    idat.append(reinterpret_cast<const char *>(word), 4);
 
     QByteArray png;
-    png.reserve(compressed.size() + 64);
+    png.reserve(idat.size() + 64);
     png.append("\x89PNG\r\n\x1a\n", 8);
     uchar header[13];
     qToBigEndian(quint32(image.width()), header);
@@ -125,7 +207,7 @@ QByteArray encodePng(const QImage &source)
     header[9] = alpha ? 6 : 2; // RGBA or RGB
     header[10] = header[11] = header[12] = 0; // deflate, adaptive filters, no interlace
     appendChunk(png, "IHDR", reinterpret_cast<const char *>(header), 13);
-    appendChunk(png, "IDAT", compressed.constData() + 4, compressed.size() - 4);
+    appendChunk(png, "IDAT", idat.constData(), idat.size());
     appendChunk(png, "IEND", nullptr, 0);
     return png;
 }
@@ -153,7 +235,7 @@ void PageWriter::write(int ticket, std::shared_ptr<const QImage> image, const QS
     });
 }
 
-QString PageWriter::writePng(const QImage &image, const QString &path)
+QString PageWriter::writePng(const QImage &image, const QString &path, int threads)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -166,7 +248,7 @@ QString PageWriter::writePng(const QImage &image, const QString &path)
         if (!writer.write(image))
             error = writer.errorString();
     } else {
-        const QByteArray png = encodePng(image);
+        const QByteArray png = encodePng(image, threads);
         if (png.isEmpty())
             error = tr("the image could not be encoded");
         else if (file.write(png) != png.size())
