@@ -96,32 +96,51 @@ struct Band
     bool ok = false;
 };
 
-void deflateBand(const QImage &image, bool alpha, Band *band)
+// What one thread needs to deflate bands, kept from one band to the next: zlib's state and
+// the band's rows are several hundred KiB, whose first use costs more page faults than a band
+// of plain text costs to deflate.
+class BandDeflater
 {
-    band->ok = false;
-    QByteArray rows;
-    band->opaque = scanlines(image, alpha, band->top, band->bottom, &rows);
-    if (!band->opaque)
-        return;
-    band->rawBytes = rows.size();
-    band->adler = quint32(adler32(adler32(0, nullptr, 0),
-        reinterpret_cast<const Bytef *>(rows.constData()), uInt(rows.size())));
+public:
+    BandDeflater()
+    {
+        // Raw deflate: the stream's header and checksum are written once, for all bands.
+        m_ready
+            = deflateInit2(&m_stream, zlibLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+    }
+    ~BandDeflater()
+    {
+        if (m_ready)
+            deflateEnd(&m_stream);
+    }
+    BandDeflater(const BandDeflater &) = delete;
+    BandDeflater &operator=(const BandDeflater &) = delete;
 
-    z_stream stream {};
-    // Raw deflate: the stream's header and checksum are written once, for all bands.
-    if (deflateInit2(&stream, zlibLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        return;
-    // The bound covers the data; a flush adds an empty block of a few bytes.
-    band->deflated.resize(qsizetype(deflateBound(&stream, uLong(rows.size()))) + 64);
-    stream.next_in = reinterpret_cast<Bytef *>(rows.data());
-    stream.avail_in = uInt(rows.size());
-    stream.next_out = reinterpret_cast<Bytef *>(band->deflated.data());
-    stream.avail_out = uInt(band->deflated.size());
-    const int result = deflate(&stream, band->last ? Z_FINISH : Z_SYNC_FLUSH);
-    band->ok = band->last ? result == Z_STREAM_END : result == Z_OK && stream.avail_in == 0;
-    band->deflated.resize(qsizetype(stream.total_out));
-    deflateEnd(&stream);
-}
+    void deflateBand(const QImage &image, bool alpha, Band *band)
+    {
+        band->ok = false;
+        band->opaque = scanlines(image, alpha, band->top, band->bottom, &m_rows);
+        if (!band->opaque || !m_ready || deflateReset(&m_stream) != Z_OK)
+            return;
+        band->rawBytes = m_rows.size();
+        band->adler = quint32(adler32(adler32(0, nullptr, 0),
+            reinterpret_cast<const Bytef *>(m_rows.constData()), uInt(m_rows.size())));
+        // The bound covers the data; a flush adds an empty block of a few bytes.
+        band->deflated.resize(qsizetype(deflateBound(&m_stream, uLong(m_rows.size()))) + 64);
+        m_stream.next_in = reinterpret_cast<Bytef *>(m_rows.data());
+        m_stream.avail_in = uInt(m_rows.size());
+        m_stream.next_out = reinterpret_cast<Bytef *>(band->deflated.data());
+        m_stream.avail_out = uInt(band->deflated.size());
+        const int result = deflate(&m_stream, band->last ? Z_FINISH : Z_SYNC_FLUSH);
+        band->ok = band->last ? result == Z_STREAM_END : result == Z_OK && m_stream.avail_in == 0;
+        band->deflated.resize(qsizetype(m_stream.total_out));
+    }
+
+private:
+    z_stream m_stream {};
+    bool m_ready = false;
+    QByteArray m_rows;
+};
 
 // Deflates the bands in this thread and threads - 1 more, each taking the next band left;
 // false when one of them is not opaque while alpha is false, or fails. Bands of a page cost
@@ -130,8 +149,9 @@ bool deflateBands(const QImage &image, bool alpha, std::vector<Band> &bands, int
 {
     std::atomic<size_t> next {0};
     const auto work = [&image, alpha, &bands, &next] {
+        BandDeflater deflater;
         for (size_t i = next++; i < bands.size(); i = next++)
-            deflateBand(image, alpha, &bands[i]);
+            deflater.deflateBand(image, alpha, &bands[i]);
     };
     std::vector<std::thread> helpers;
     for (int i = 1; i < threads; ++i) {
