@@ -122,8 +122,14 @@ void VlContentReader_Thr::read(int pageIndex, const QSize &size)
         QMutexLocker queueLocker(&queueLock);
         requestQueue.append({pageIndex, size});
     }
-    if (lengthBefore == 0)
+    if (lengthBefore == 0) {
         QTimer::singleShot(1, Qt::PreciseTimer, this, &VlContentReader_Thr::readNext);
+        // The first document of the process loads and relocates PDFium, about a millisecond;
+        // done here, before the read step's timer fires, it overlaps that wait instead of
+        // lengthening the read. Later calls find the renderer loaded and cost nothing.
+        if (VlExtension().getMediaType(QFileInfo(uri).suffix()) == MediaType::pdf)
+            VlPdf renderer(nullptr);
+    }
 }
 
 void VlContentReader_Thr::abort()
