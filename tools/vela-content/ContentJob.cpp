@@ -213,7 +213,7 @@ void ContentJob::on_readyContent(const QString &uri, int pageIndex, const QSize 
     // machine costs more than the writing, and the idle encoders' cores split the work.
     if (m_queue.empty() && m_asked == 0 && m_writing == 1) {
         const int last = m_nextTicket++;
-        on_written(last, PageWriter::writePng(*image, ticket.result.output, m_writerThreads));
+        on_written(last, m_writer->writeNow(*image, ticket.result.output));
         return;
     }
     m_writer->write(m_nextTicket++, std::move(image), ticket.result.output);

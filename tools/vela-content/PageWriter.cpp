@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QImage>
 #include <QImageWriter>
+#include <QSemaphore>
 #include <QThread>
 #include <QtEndian>
 
@@ -11,8 +12,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -142,34 +141,37 @@ private:
     QByteArray m_rows;
 };
 
-// Deflates the bands in this thread and threads - 1 more, each taking the next band left;
-// false when one of them is not opaque while alpha is false, or fails. Bands of a page cost
-// very different times (a photograph beside plain text), so there are more bands than threads.
-bool deflateBands(const QImage &image, bool alpha, std::vector<Band> &bands, int threads)
+// Deflates the bands in this thread and in the idle threads of helpers, each taking the next
+// band left; false when one of them is not opaque while alpha is false, or fails. Bands of a
+// page cost very different times (a photograph beside plain text), so there are more bands
+// than threads.
+bool deflateBands(const QImage &image, bool alpha, std::vector<Band> &bands, QThreadPool *helpers)
 {
     std::atomic<size_t> next {0};
+    QSemaphore helped;
     const auto work = [&image, alpha, &bands, &next] {
         BandDeflater deflater;
         for (size_t i = next++; i < bands.size(); i = next++)
             deflater.deflateBand(image, alpha, &bands[i]);
     };
-    std::vector<std::thread> helpers;
-    for (int i = 1; i < threads; ++i) {
-        try {
-            helpers.emplace_back(work);
-        } catch (const std::system_error &) {
-            break; // no thread to spare: the others do its share
-        }
+    int started = 0;
+    for (int i = 1; helpers && i < helpers->maxThreadCount(); ++i) {
+        // Only idle threads: encoders busy with other pages would make this one wait.
+        if (!helpers->tryStart([&work, &helped] {
+                work();
+                helped.release();
+            }))
+            break;
+        ++started;
     }
     work();
-    for (std::thread &helper : helpers)
-        helper.join();
+    helped.acquire(started);
     return std::all_of(bands.cbegin(), bands.cend(), [](const Band &b) { return b.ok; });
 }
 
 // PNG with 8-bit RGB, or RGBA when a pixel is not opaque. Document pages are opaque once
 // flattened onto white, and a fourth channel would only cost time and space.
-QByteArray encodePng(const QImage &source, int threads)
+QByteArray encodePng(const QImage &source, QThreadPool *helpers)
 {
     QImage image = source;
     const QImage::Format f = image.format();
@@ -179,7 +181,7 @@ QByteArray encodePng(const QImage &source, int threads)
             image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
 
     const int height = image.height();
-    threads = qMax(1, threads);
+    const int threads = helpers ? qMax(1, helpers->maxThreadCount()) : 1;
     const int count = qBound(1, height / minimumBandRows, threads == 1 ? 1 : 4 * threads);
     std::vector<Band> bands(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
@@ -189,14 +191,14 @@ QByteArray encodePng(const QImage &source, int threads)
     bands.back().last = true;
 
     bool alpha = false;
-    if (!deflateBands(image, false, bands, threads)) {
+    if (!deflateBands(image, false, bands, helpers)) {
         if (std::all_of(bands.cbegin(), bands.cend(), [](const Band &b) { return b.opaque; }))
             return {};
         alpha = true;
         // Opaque premultiplied pixels are already straight; translucent ones are not.
         if (image.format() == QImage::Format_ARGB32_Premultiplied)
             image = image.convertToFormat(QImage::Format_ARGB32);
-        if (!deflateBands(image, true, bands, threads))
+        if (!deflateBands(image, true, bands, helpers))
             return {};
     }
 
@@ -240,6 +242,11 @@ PageWriter::PageWriter(QObject *parent)
     // The reader draws pages in threads of its own; more encoders than cores would only
     // take turns with it.
     m_pool.setMaxThreadCount(qMax(1, QThread::idealThreadCount()));
+    // The threads start now, while the reader draws the first page, and set up their
+    // allocator arenas and zlib's state: a single page deflated in bands at once by all of
+    // them would otherwise wait for that.
+    for (int i = 0; i < m_pool.maxThreadCount(); ++i)
+        m_pool.start([] { BandDeflater warm; });
 }
 
 PageWriter::~PageWriter()
@@ -255,7 +262,12 @@ void PageWriter::write(int ticket, std::shared_ptr<const QImage> image, const QS
     });
 }
 
-QString PageWriter::writePng(const QImage &image, const QString &path, int threads)
+QString PageWriter::writeNow(const QImage &image, const QString &path)
+{
+    return writePng(image, path, &m_pool);
+}
+
+QString PageWriter::writePng(const QImage &image, const QString &path, QThreadPool *helpers)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -268,7 +280,7 @@ QString PageWriter::writePng(const QImage &image, const QString &path, int threa
         if (!writer.write(image))
             error = writer.errorString();
     } else {
-        const QByteArray png = encodePng(image, threads);
+        const QByteArray png = encodePng(image, helpers);
         if (png.isEmpty())
             error = tr("the image could not be encoded");
         else if (file.write(png) != png.size())

@@ -28,9 +28,14 @@ public:
     // The writer holds the image until the file is written; ticket comes back in written().
     void write(int ticket, std::shared_ptr<const QImage> image, const QString &path);
 
-    // Writes one image as PNG in the calling thread, which threads - 1 more threads help to
+    // Writes one image as PNG in the calling thread, helped by the idle threads of the pool;
+    // for a page that nothing else is left to overlap with.
+    QString writeNow(const QImage &image, const QString &path);
+
+    // Writes one image as PNG in the calling thread, which the idle threads of helpers help to
     // encode when the image is large enough; an empty string on success, else why not.
-    static QString writePng(const QImage &image, const QString &path, int threads = 1);
+    static QString writePng(
+        const QImage &image, const QString &path, QThreadPool *helpers = nullptr);
 
 signals:
     void written(int ticket, const QString &error);
