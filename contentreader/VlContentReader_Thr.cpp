@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include <cmath>
+#include <future>
 #include <limits>
 #include <memory>
 #include <new>
@@ -291,12 +292,17 @@ bool VlContentReader_Thr::readPdf(
     // but the record may go while the page is drawn, so the bytes are kept until the page is
     // stored.
     std::shared_ptr<QByteArray> bytes;
-    if (!loadPdfBytes(&pdf, absolutePath, &bytes))
+    // A document the cache has no record of yet will be asked for its digest as soon as its
+    // pages are counted; hashed while PDFium parses it, the digest costs the first page
+    // nothing.
+    std::shared_future<QString> earlyDigest;
+    if (!loadPdfBytes(&pdf, absolutePath, &bytes,
+            cache->getContentPageCount(uri) == 0 ? &earlyDigest : nullptr))
         return false;
     QString digest;
-    const VlContentCache::DigestSource digestOf = [&digest, bytes] {
+    const VlContentCache::DigestSource digestOf = [&digest, bytes, earlyDigest] {
         if (digest.isEmpty())
-            digest = VlContentCache::bytesDigest(*bytes);
+            digest = earlyDigest.valid() ? earlyDigest.get() : VlContentCache::bytesDigest(*bytes);
         return digest;
     };
     if (contentReadHook)
@@ -368,8 +374,8 @@ bool VlContentReader_Thr::readPdf(
     return true;
 }
 
-bool VlContentReader_Thr::loadPdfBytes(
-    VlPdf *pdf, const QString &path, std::shared_ptr<QByteArray> *loaded)
+bool VlContentReader_Thr::loadPdfBytes(VlPdf *pdf, const QString &path,
+    std::shared_ptr<QByteArray> *loaded, std::shared_future<QString> *digest)
 {
     QFile pdfFile(path);
     if (!pdfFile.exists()) {
@@ -423,6 +429,15 @@ bool VlContentReader_Thr::loadPdfBytes(
     }
     pdfFile.close();
     *loaded = bytes;
+    if (digest) {
+        try {
+            *digest = std::async(std::launch::async, [bytes] {
+                return VlContentCache::bytesDigest(*bytes);
+            }).share();
+        } catch (const std::exception &) {
+            // No thread to spare: the digest is taken when it is asked for.
+        }
+    }
 
     bool ok;
     {

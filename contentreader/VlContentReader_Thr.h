@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <functional>
+#include <future>
 #include <memory>
 
 namespace Vela {
@@ -67,7 +68,8 @@ private:
     void readContent(int pageIndex, const QSize &size);
     bool readImage(const QFileInfo &file, const QSize &size);
     bool readPdf(const QFileInfo &file, int pageIndex, const QString &uri, const QSize &size);
-    bool loadPdfBytes(VlPdf *pdf, const QString &path, std::shared_ptr<QByteArray> *loaded);
+    bool loadPdfBytes(VlPdf *pdf, const QString &path, std::shared_ptr<QByteArray> *loaded,
+        std::shared_future<QString> *digest = nullptr);
     void setLastError(const QString &message);
     bool isAborted() const;
     void onFinished();
