@@ -127,7 +127,7 @@ void VlContentReader_Thr::read(int pageIndex, const QSize &size)
         QTimer::singleShot(1, Qt::PreciseTimer, this, &VlContentReader_Thr::readNext);
         // The first document of the process loads and relocates PDFium, about a millisecond;
         // done here, before the read step's timer fires, it overlaps that wait instead of
-        // lengthening the read. Later calls find the renderer loaded and cost nothing.
+        // lengthening the read. Later calls find the renderer loaded and only make the object.
         if (VlExtension().getMediaType(QFileInfo(uri).suffix()) == MediaType::pdf)
             VlPdf renderer(nullptr);
     }

@@ -100,11 +100,6 @@ VlSha1::VlSha1()
 
 VlSha1::~VlSha1() = default;
 
-bool VlSha1::isAccelerated()
-{
-    return accelerated;
-}
-
 void VlSha1::compress(const uchar *blocks, qint64 count)
 {
 #ifdef VELA_SHA1_X86

@@ -28,8 +28,6 @@ public:
     QByteArray result();
 
     static QByteArray hash(const QByteArray &data);
-    // Whether this processor takes the fast path.
-    static bool isAccelerated();
 
 private:
     void compress(const uchar *blocks, qint64 count);

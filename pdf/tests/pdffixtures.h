@@ -5,7 +5,9 @@
 
 #include <QByteArray>
 #include <QColor>
+#include <QCryptographicHash>
 #include <QFile>
+#include <QImage>
 #include <QList>
 #include <QPageSize>
 #include <QPainter>
@@ -67,6 +69,18 @@ inline bool writePdf(const QString &path, const QVector<QSizeF> &pages)
     bytes.replace(rounded, exact);
     file.seek(0);
     return file.write(bytes) == bytes.size();
+}
+
+// The SHA-1 of an image's pixels, row by row without the padding, in hexadecimal: what the
+// pixel tests pin, since format, premultiplication, background and row layout all show in it.
+inline QByteArray pixelDigest(const QImage &image)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    const int rowBytes = image.width() * image.depth() / 8;
+    for (int y = 0; y < image.height(); ++y)
+        hash.addData(QByteArray::fromRawData(
+            reinterpret_cast<const char *>(image.constScanLine(y)), rowBytes));
+    return hash.result().toHex();
 }
 
 // A one-page drawing of 40 x 30 points written byte by byte, so that it is the same file

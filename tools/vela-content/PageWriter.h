@@ -12,9 +12,10 @@ class QImage;
 // Encodes page images as PNG files in a small pool of threads, so that the thread that talks
 // to the content reader only hands images over and never waits for zlib.
 //
-// Threads: write() is called in the thread of this object; each file is encoded and written by
-// one thread of the pool, which then emits written(). Receivers in the object's thread get it
-// queued. The destructor waits for every write that was handed over.
+// Threads: write() and writeNow() are called in the thread of this object; each file of write()
+// is encoded and written by one thread of the pool, which then emits written(). Receivers in
+// the object's thread get it queued. writeNow() lends the pool's idle threads to one image and
+// returns when it is written. The destructor waits for every write that was handed over.
 class PageWriter : public QObject
 {
     Q_OBJECT
