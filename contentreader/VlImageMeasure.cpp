@@ -211,7 +211,7 @@ quint64 VlImageMeasure::iconEntryBytes(const QByteArray &bytes, quint64 limit, i
     const bool seekable = offset <= quint32(bytes.size());
     const int magicAt = seekable ? int(offset) : directorySize + entrySize;
     if (!bytes.mid(magicAt, pngMagic.size()).startsWith(pngMagic))
-        return 0;
+        return bitmapEntryBytes(bytes, entry, seekable ? offset : quint32(bytes.size()));
     // A PNG entry is first read into a buffer of the length the directory gives, allocated
     // whole however few bytes follow. After a failed seek the bytes read are not a PNG and
     // nothing more is decoded.
@@ -221,6 +221,28 @@ quint64 VlImageMeasure::iconEntryBytes(const QByteArray &bytes, quint64 limit, i
     const QByteArray data
         = bytes.mid(int(offset), int(qMin<quint32>(length, quint32(bytes.size()) - offset)));
     return saturatingAdd(buffer, measure(data, limit, depth + 1));
+}
+
+quint64 VlImageMeasure::bitmapEntryBytes(const QByteArray &bytes, const char *entry, quint32 offset)
+{
+    // The decoder applies the entry's mask with setAlphaChannel(), so the image it returns
+    // has 32 bits a pixel whatever depth the directory claims, and the reader's imageFormat()
+    // reports the directory's claim. A size of 0 in the directory means 256, but some Qt
+    // versions take the bitmap header's own width and half its height instead.
+    constexpr int bitmapHeaderSize = 40;
+    const int entryWidth = quint8(entry[0]);
+    const int entryHeight = quint8(entry[1]);
+    int width = entryWidth ? entryWidth : 256;
+    int height = entryHeight ? entryHeight : 256;
+    if ((!entryWidth || !entryHeight)
+        && quint64(offset) + bitmapHeaderSize <= quint64(bytes.size())) {
+        const char *header = bytes.constData() + offset;
+        if (!entryWidth)
+            width = qMax(width, qFromLittleEndian<qint32>(header + 4));
+        if (!entryHeight)
+            height = qMax(height, qFromLittleEndian<qint32>(header + 8) / 2);
+    }
+    return imageBytes(QSize(width, height), QImage::Format_ARGB32);
 }
 
 } // namespace Vela

@@ -9,7 +9,8 @@ namespace Vela {
 
 // What decoding a still image will really allocate, found from its bytes before anything is
 // decoded. The size an image reader declares is not always what its decoder allocates: a GIF
-// decodes to its whole logical screen, an icon entry may hold a PNG of any size, and an SVG
+// decodes to its whole logical screen, an icon entry may hold a PNG of any size and a bitmap
+// entry decodes to 32 bits a pixel whatever depth its directory gives, and an SVG
 // decodes every raster picture it embeds while its size is only being asked for.
 class VlImageMeasure
 {
@@ -31,6 +32,7 @@ private:
     static quint64 measure(const QByteArray &bytes, quint64 limit, int depth);
     static quint64 svgEmbeddedBytes(const QByteArray &bytes, quint64 limit, int depth);
     static quint64 iconEntryBytes(const QByteArray &bytes, quint64 limit, int depth);
+    static quint64 bitmapEntryBytes(const QByteArray &bytes, const char *entry, quint32 offset);
 };
 
 } // namespace Vela

@@ -161,7 +161,11 @@ case "$cmd" in
       # Slow inputs are noted by the fuzzer but are no failure.
       crashes=$(find build-fuzz/crashes -name "$name-*" ! -name "$name-slow-unit-*" -type f | wc -l)
       if [ "$status" -ne 0 ] && [ "$crashes" -eq 0 ]; then crashes=1; fi
-      [ "$crashes" -eq 0 ] || crashed=1
+      if [ "$crashes" -ne 0 ]; then
+        crashed=1
+        # CI keeps only what is printed: the report and the input's Base64 line.
+        grep -E -B2 -A3 'property failed|ERROR:|SUMMARY:|^Base64:' "$log" | tail -n 40 >&2 || true
+      fi
       printf '%s\texecutions %s\texec/s %s\t%s\tcorpus %s\tcrashes %s\n' \
         "$name" "${runs:-0}" "${speed:-0}" "${cov:-cov ? ft ?}" "$corpus" "$crashes"
     done
