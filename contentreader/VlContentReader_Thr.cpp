@@ -265,6 +265,13 @@ bool VlContentReader_Thr::readImage(const QFileInfo &file, const QSize &size)
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     reader.setDecideFormatFromContent(true);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    // Qt 6 refuses, on its own, any image over a process-wide default (128 MiB in 6.4), which
+    // would make a picture that Qt 5 shows fail there. The measure above is this reader's
+    // limit; Qt's is set to it, in whole megabytes rounded up.
+    reader.setAllocationLimit(int(
+        qMin<quint64>((limit + (1 << 20) - 1) >> 20, quint64(std::numeric_limits<int>::max()))));
+#endif
 
     auto image = std::make_shared<QImage>();
     if (!reader.read(image.get()) || image->isNull()) {
