@@ -3,7 +3,6 @@
 #include "VlContentCache.h"
 #include "VlImageMeasure.h"
 
-#include <MediaType.h>
 #include <VlExclusiveLocker.h>
 #include <VlExtension.h>
 #include <VlPdf.h>
@@ -92,6 +91,7 @@ private:
 VlContentReader_Thr::VlContentReader_Thr(const QString &uri, QObject *parent)
     : QObject(parent)
     , uri(uri)
+    , mediaType(VlExtension().getMediaType(QFileInfo(uri).suffix()))
     , cache(VlContentCache::instance())
 {
     connect(this, &VlContentReader_Thr::finished, this, &VlContentReader_Thr::onFinished,
@@ -128,7 +128,7 @@ void VlContentReader_Thr::read(int pageIndex, const QSize &size)
         // The first document of the process loads and relocates PDFium, about a millisecond;
         // done here, before the read step's timer fires, it overlaps that wait instead of
         // lengthening the read. Later calls find the renderer loaded and only make the object.
-        if (VlExtension().getMediaType(QFileInfo(uri).suffix()) == MediaType::pdf)
+        if (mediaType == MediaType::pdf)
             VlPdf renderer(nullptr);
     }
 }
@@ -200,7 +200,6 @@ void VlContentReader_Thr::readContent(int pageIndex, const QSize &size)
     }
 
     const QFileInfo file(uri);
-    const MediaType::MediaTypes type = VlExtension().getMediaType(file.suffix());
 
     if (!file.exists()) {
         const QString message = tr("The file does not exist.");
@@ -211,7 +210,7 @@ void VlContentReader_Thr::readContent(int pageIndex, const QSize &size)
     }
 
     bool ok = false;
-    switch (type) {
+    switch (mediaType) {
     case MediaType::image:
         ok = readImage(file, QSize());
         break;

@@ -1,6 +1,8 @@
 #ifndef VELA_VLCONTENTREADER_THR_H
 #define VELA_VLCONTENTREADER_THR_H
 
+#include <MediaType.h>
+
 #include <QByteArray>
 #include <QFileInfo>
 #include <QImage>
@@ -75,6 +77,8 @@ private:
     void onFinished();
 
     QString uri;
+    // What the uri names never changes for this worker: asked once, not at every request.
+    const MediaType::MediaTypes mediaType;
     QString lastError;
     mutable QRecursiveMutex errorLock;
     VlContentCache *cache;

@@ -10,7 +10,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <vector>
 
