@@ -91,9 +91,9 @@ const bool accelerated = false;
 
 } // namespace
 
-VlSha1::VlSha1()
+VlSha1::VlSha1(Path path)
 {
-    if (!accelerated)
+    if (!accelerated || path == Path::Portable)
         m_fallback = std::make_unique<QCryptographicHash>(QCryptographicHash::Sha1);
     m_state = {0x67452301u, 0xefcdab89u, 0x98badcfeu, 0x10325476u, 0xc3d2e1f0u};
 }
@@ -165,6 +165,11 @@ QByteArray VlSha1::result()
     for (int i = 0; i < 5; ++i)
         qToBigEndian(m_state[size_t(i)], digest.data() + 4 * i);
     return digest;
+}
+
+bool VlSha1::hasShaExtensions()
+{
+    return accelerated;
 }
 
 QByteArray VlSha1::hash(const QByteArray &data)

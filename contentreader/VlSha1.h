@@ -17,7 +17,11 @@ namespace Vela {
 class VlSha1
 {
 public:
-    VlSha1();
+    // Portable always takes QCryptographicHash; the tests compare it with the fast path on the
+    // same machine.
+    enum class Path { Fastest, Portable };
+
+    explicit VlSha1(Path path = Path::Fastest);
     ~VlSha1();
 
     VlSha1(const VlSha1 &) = delete;
@@ -28,6 +32,8 @@ public:
     QByteArray result();
 
     static QByteArray hash(const QByteArray &data);
+    // Whether Path::Fastest goes through the processor's SHA extensions here.
+    static bool hasShaExtensions();
 
 private:
     void compress(const uchar *blocks, qint64 count);

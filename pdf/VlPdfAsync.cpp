@@ -9,13 +9,16 @@
 #include <QMutexLocker>
 #include <QThread>
 
+#include <atomic>
+
 namespace Vela {
 
 namespace {
 
 // A few bytes of PDF can declare a page of gigabytes when drawn. A render that would allocate
-// more than this is refused, as the content reader refuses such a page by default.
-constexpr quint64 largestRenderBytes = 256ull * 1024 * 1024;
+// more than this is refused, as the content reader refuses such a page by default. Read by
+// every worker thread, set by any.
+std::atomic<quint64> maximumBytes {256ull * 1024 * 1024};
 
 } // namespace
 
@@ -37,6 +40,16 @@ VlPdfAsync::VlPdfAsync(QObject *parent, bool worker)
     , m_isWorker(worker)
 {
     qRegisterMetaType<Error>("Error");
+}
+
+void VlPdfAsync::setMaximumRenderBytes(quint64 bytes)
+{
+    maximumBytes.store(bytes, std::memory_order_relaxed);
+}
+
+quint64 VlPdfAsync::maximumRenderBytes()
+{
+    return maximumBytes.load(std::memory_order_relaxed);
 }
 
 VlPdfAsync::~VlPdfAsync()
@@ -324,11 +337,14 @@ void VlPdfAsync::workerOpen(const QString &uri)
     if (!m_document)
         m_document = new VlPdf();
     // Closed before the operation lock is taken, because closed() goes out from here and a
-    // directly connected slot of a synchronous worker may call back into it.
+    // directly connected slot of a synchronous worker may call back into it, or delete it.
     if (m_document->filePath() != path) {
         qDebug("Path is different. Current file will be close.");
         qDebug("Is Rendering: %s", m_rendering.loadAcquire() ? "true" : "false");
+        const std::shared_ptr<RenderGuard> guard = m_guard;
         workerClose();
+        if (guard->destroyed)
+            return;
     }
 
     bool ok = false;
@@ -377,10 +393,11 @@ void VlPdfAsync::workerRender(int page, const QSize &size)
             if (keyTaken) {
                 QString reason;
                 QSize refused;
+                const quint64 limit = maximumRenderBytes();
                 {
                     QMutexLocker global(VlPdf::globalLocker());
                     const QSize pixels = m_document->renderSize(page, size);
-                    if (VlPdf::renderBytes(pixels) > largestRenderBytes) {
+                    if (VlPdf::renderBytes(pixels) > limit) {
                         refused = pixels;
                     } else {
                         image = m_document->render(page, size);
@@ -392,18 +409,22 @@ void VlPdfAsync::workerRender(int page, const QSize &size)
                 }
                 unlockGlobalPdf(uri);
                 if (refused.isValid())
-                    failure = tr("The page is too large to render at %1x%2 pixels.")
-                                  .arg(refused.width())
-                                  .arg(refused.height());
-                else if (!image)
+                    reason = tr("The page is too large to render at %1x%2 pixels: more than the "
+                                "limit of %3 bytes.")
+                                 .arg(refused.width())
+                                 .arg(refused.height())
+                                 .arg(limit);
+                if (!image)
                     failure = tr("An error occured. %1").arg(reason);
             }
         }
     }
 
+    // Every branch is done with the object before it emits: a directly connected slot may
+    // delete a synchronous worker.
     if (!failure.isEmpty()) {
-        emit failedToRender(Error {uri, page, failure});
         m_rendering.storeRelease(false);
+        emit failedToRender(Error {uri, page, failure});
     } else if (!keyTaken || isAborted()) {
         // Also the end of a render whose key wait was given up because the thread stops.
         m_rendering.storeRelease(false);

@@ -32,9 +32,9 @@ class VlPdf;
 // under the worker's mutex for that field or as an atomic value.
 //
 // A worker made directly (VlPdfAsync(nullptr, true)) and never given a thread renders
-// synchronously in the caller's thread and emits its signals directly. Its wait for a key
-// processes the caller's events; if one of them deletes the worker, the waiting render is
-// dropped without a signal.
+// synchronously in the caller's thread and emits its signals directly. A directly connected
+// slot may delete it from any of its signals. Its wait for a key processes the caller's
+// events; if one of them deletes the worker, the waiting render is dropped without a signal.
 //
 // Before each render the worker waits until it can take the document's key in
 // VlExclusiveLocker, then takes VlPdf::globalLocker() for the PDFium calls themselves.
@@ -56,6 +56,12 @@ public:
 
     VlPdfAsync(const VlPdfAsync &) = delete;
     VlPdfAsync &operator=(const VlPdfAsync &) = delete;
+
+    // The most bytes one rendered image may take (default 256 MiB), for every object of the
+    // process; a render above it fails before anything is allocated. Callable from any thread;
+    // a render already past its check keeps the limit it saw.
+    static void setMaximumRenderBytes(quint64 bytes);
+    static quint64 maximumRenderBytes();
 
     std::shared_ptr<QImage> takePageImage(int pageIndex);
     void clearPageImages();

@@ -90,6 +90,10 @@ private slots:
     void destroyingFrontStopsWaitingWorker();
     void deletionDuringKeyWaitDropsTheRender_data();
     void deletionDuringKeyWaitDropsTheRender();
+    void deletionFromOwnSignalEndsTheRequest_data();
+    void deletionFromOwnSignalEndsTheRequest();
+    void renderLimitFollowsTheSetting_data();
+    void renderLimitFollowsTheSetting();
     void renderersShareThePdfLibrary();
 
 private:
@@ -250,8 +254,8 @@ void tst_VlPdfAsync::failuresCarryTheirTexts()
     pdf->render(0, QSize(100, 50));
     QVERIFY(recorder.waitForSize(4));
     QCOMPARE(recorder.events.mid(2),
-        QStringList({"failedToRender:huge-page.pdf:0:The page is too large to render at "
-                     "30000x30000 pixels.",
+        QStringList({"failedToRender:huge-page.pdf:0:An error occured. The page is too large "
+                     "to render at 30000x30000 pixels: more than the limit of 268435456 bytes.",
             "rendered:huge-page.pdf:0"}));
     QCOMPARE(pdf->takePageImage(0)->size(), QSize(50, 50));
 }
@@ -424,6 +428,97 @@ void tst_VlPdfAsync::deletionDuringKeyWaitDropsTheRender()
     VlExclusiveLocker::unlock(m_pdf);
     if (!viaOwner)
         delete owner;
+}
+
+void tst_VlPdfAsync::deletionFromOwnSignalEndsTheRequest_data()
+{
+    QTest::addColumn<bool>("openFirst");
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<QString>("event");
+    QTest::newRow("failedToRender, never opened")
+        << false << "render"
+        << "failedToRender::0:The PDF has not been opened.";
+    QTest::newRow("closed, by opening another file") << true << "open two"
+                                                     << "closed:four.pdf";
+    QTest::newRow("rendered") << true << "render"
+                              << "rendered:four.pdf:0";
+    QTest::newRow("opened") << false << "open two"
+                            << "opened:two.pdf";
+}
+
+// A synchronous worker emits directly; the slot that takes its answer may delete it, and the
+// worker must not touch itself after that (ASan reports any write to the freed object).
+void tst_VlPdfAsync::deletionFromOwnSignalEndsTheRequest()
+{
+    QFETCH(bool, openFirst);
+    QFETCH(QString, request);
+    QFETCH(QString, event);
+    QPointer<VlPdfAsync> worker = new VlPdfAsync(nullptr, true);
+    Recorder recorder(worker);
+    if (openFirst) {
+        worker->open(m_pdf);
+        QCOMPARE(recorder.events.size(), 2);
+        recorder.events.clear();
+    }
+    // Connected after the recorder, so the event is recorded before the deletion.
+    const auto deleteOn
+        = [&](auto signal) { connect(worker.data(), signal, this, [&] { delete worker.data(); }); };
+    const QString name = event.section(':', 0, 0);
+    if (name == "failedToRender")
+        deleteOn(&VlPdfAsync::failedToRender);
+    else if (name == "closed")
+        deleteOn(&VlPdfAsync::closed);
+    else if (name == "rendered")
+        deleteOn(&VlPdfAsync::rendered);
+    else
+        deleteOn(&VlPdfAsync::opened);
+
+    if (request == "render")
+        worker->render(0, QSize(40, 40));
+    else
+        worker->open(m_other);
+
+    QVERIFY(!worker);
+    // Nothing follows from an object that is gone (an open goes no further than its close).
+    QVERIFY(!recorder.events.isEmpty());
+    QCOMPARE(recorder.events.last(), event);
+    QVERIFY(VlExclusiveLocker::lock(m_pdf));
+    VlExclusiveLocker::unlock(m_pdf);
+}
+
+void tst_VlPdfAsync::renderLimitFollowsTheSetting_data()
+{
+    QTest::addColumn<quint64>("limit");
+    QTest::addColumn<bool>("drawn");
+    // Page 0 of four.pdf at its natural size: 612 x 792 pixels of 4 bytes.
+    const quint64 page = 612ull * 792 * 4;
+    QTest::newRow("exactly the page") << page << true;
+    QTest::newRow("a byte short") << page - 1 << false;
+}
+
+void tst_VlPdfAsync::renderLimitFollowsTheSetting()
+{
+    QFETCH(quint64, limit);
+    QFETCH(bool, drawn);
+    // The default is what the message of the huge page above names.
+    QCOMPARE(VlPdfAsync::maximumRenderBytes(), 256ull * 1024 * 1024);
+    struct Restore
+    {
+        ~Restore() { VlPdfAsync::setMaximumRenderBytes(256ull * 1024 * 1024); }
+    } restore;
+    // Set in this thread, obeyed by the worker's.
+    VlPdfAsync::setMaximumRenderBytes(limit);
+    auto front = make(true);
+    QVERIFY(front);
+    Recorder recorder(front.get());
+    front->open(m_pdf);
+    front->render(0, QSize());
+    QVERIFY(recorder.waitForSize(3));
+    QCOMPARE(recorder.events.at(2),
+        drawn ? QStringLiteral("rendered:four.pdf:0")
+              : QStringLiteral("failedToRender:four.pdf:0:An error occured. The page is too large "
+                               "to render at 612x792 pixels: more than the limit of %1 bytes.")
+                    .arg(limit));
 }
 
 void tst_VlPdfAsync::renderersShareThePdfLibrary()
