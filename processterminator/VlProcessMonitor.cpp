@@ -148,12 +148,28 @@ void VlProcessMonitor::testButtonClicked()
     removeFirstLogLine();
 }
 
-QDir VlProcessMonitor::pidDirectory()
+QString VlProcessMonitor::defaultPidDirectory()
 {
     QDir dir(QStandardPaths::writableLocation(QStandardPaths::TempLocation));
     for (const QString &segment :
         {QString::fromLatin1(ORGANISATION_DOMAIN), QStringLiteral("Vela"), QStringLiteral("pids")})
         dir.setPath(dir.absoluteFilePath(segment));
+    return dir.absolutePath();
+}
+
+void VlProcessMonitor::setPidDirectory(const QString &path)
+{
+    m_pidDirectory = QDir(path).absolutePath();
+}
+
+bool VlProcessMonitor::scanOnce()
+{
+    return scanPidDirectory();
+}
+
+QDir VlProcessMonitor::pidDirectory()
+{
+    const QDir dir(m_pidDirectory.isEmpty() ? defaultPidDirectory() : m_pidDirectory);
     if (!dir.exists())
         QDir().mkpath(dir.absolutePath());
     return dir;
@@ -189,7 +205,7 @@ bool VlProcessMonitor::isProtectedPid(qint64 pid)
     return pid <= 1 || pid == QCoreApplication::applicationPid();
 }
 
-void VlProcessMonitor::scanPidDirectory()
+bool VlProcessMonitor::scanPidDirectory()
 {
     const QDir dir = pidDirectory();
     if (!dir.exists()) {
@@ -197,14 +213,16 @@ void VlProcessMonitor::scanPidDirectory()
                       "VlProcessMonitor", "PID directory is not exists. -->\"%1\"")
                       .arg(dir.absolutePath()),
             2);
-        return;
+        return false;
     }
 
     // The folders above it count too, up to the temporary directory: whoever may rename
-    // entries there could put a directory of their own in its place.
+    // entries there could put a directory of their own in its place. A directory the user
+    // named is the user's choice, up to itself.
+    const int depth = m_pidDirectory.isEmpty() ? PID_DIRECTORY_DEPTH : 1;
     bool privateDirectory = true;
     QString folder = dir.absolutePath();
-    for (int level = 0; level < PID_DIRECTORY_DEPTH && privateDirectory; ++level) {
+    for (int level = 0; level < depth && privateDirectory; ++level) {
         privateDirectory = VlProcessMonitor_Process::isPrivateDirectory(folder);
         folder = QFileInfo(folder).absolutePath();
     }
@@ -214,7 +232,7 @@ void VlProcessMonitor::scanPidDirectory()
                       "alone. -->\"%1\"")
                       .arg(dir.absolutePath()),
             2);
-        return;
+        return false;
     }
 
     // Targets whose file has gone since the last scan are forgotten with the swap.
@@ -234,6 +252,7 @@ void VlProcessMonitor::scanPidDirectory()
 
     if (remaining == 0)
         appendLog(QCoreApplication::translate("VlProcessMonitor", "There is no target PID."), 0);
+    return remaining == 0;
 }
 
 VlProcessMonitor::PidFileOutcomes VlProcessMonitor::handlePidFile(const QFileInfo &file, qint64 pid,
@@ -392,26 +411,26 @@ void VlProcessMonitor::appendLog(const QString &text, int kind)
     const QString time = QDateTime::currentDateTime().toString(QLatin1String(STAMP_FORMAT));
     const QString line = QStringLiteral("[%1] %2").arg(time).arg(text);
     m_logView->append(line);
+    emit logged(line);
 
-    if (m_logFile.isOpen()) {
-        // Flushed line by line: an unattended machine may lose power at any moment.
-        const QByteArray bytes = line.toUtf8() + '\n';
-        if (m_logFile.write(bytes) != bytes.size() || !m_logFile.flush()) {
-            const QString reason = m_logFile.errorString();
-            m_logFile.close();
-            appendLog(QCoreApplication::translate("VlProcessMonitor",
-                          "Cannot write to the log file \"%1\" (%2); the log is only shown here "
-                          "from now on.")
-                          .arg(m_logFile.fileName(), reason),
-                2);
-        }
-    }
+    QString reason;
+    // A failed write has closed the file, so the line about it goes to the window alone.
+    if (!m_logFile.write(time, text, &reason))
+        appendLog(QCoreApplication::translate("VlProcessMonitor",
+                      "Cannot write to the log file \"%1\" (%2); the log is only shown here "
+                      "from now on.")
+                      .arg(m_logFile.fileName(), reason),
+            2);
 }
 
 bool VlProcessMonitor::setLogFile(const QString &path, QString *errorMessage)
 {
-    m_logFile.close();
-    return VlProcessMonitor_Process::openPrivateAppend(&m_logFile, path, errorMessage);
+    return m_logFile.open(path, errorMessage);
+}
+
+void VlProcessMonitor::setLogMaxBytes(qint64 bytes)
+{
+    m_logFile.setMaxBytes(bytes);
 }
 
 void VlProcessMonitor::removeFirstLogLine()

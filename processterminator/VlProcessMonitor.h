@@ -1,10 +1,11 @@
 #ifndef VELA_VLPROCESSMONITOR_H
 #define VELA_VLPROCESSMONITOR_H
 
+#include "VlProcessMonitor_LogFile.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QHash>
 #include <QWidget>
 
@@ -39,6 +40,22 @@ public:
     // and created readable by this user alone. Returns false, with the system's reason in
     // errorMessage, when the file cannot be opened; lines are then only shown.
     bool setLogFile(const QString &path, QString *errorMessage = nullptr);
+    // The log file's limit (VlProcessMonitor_LogFile::DEFAULT_MAX_BYTES until set).
+    void setLogMaxBytes(qint64 bytes);
+
+    // <temp>/<ORGANISATION_DOMAIN>/Vela/pids, the directory watched unless another is set.
+    static QString defaultPidDirectory();
+    // Watches path instead; like the default it is created when missing, and acted on only
+    // while no other user can write it.
+    void setPidDirectory(const QString &path);
+
+    // One scan now, for a caller that stopped the timer. True when nothing registered is left
+    // running: every file was cleared, and the directory could be read and acted on.
+    bool scanOnce();
+
+signals:
+    // Every log line as shown, with its time stamp.
+    void logged(const QString &line);
 
 public slots:
     void start();
@@ -69,8 +86,8 @@ private:
 
     void armScan();
     // One scan of the PID directory without the running-flag check and re-arming of
-    // monitoring(), so that a scan can also be run on its own.
-    void scanPidDirectory();
+    // monitoring(), so that a scan can also be run on its own. Returns what scanOnce() does.
+    bool scanPidDirectory();
     PidFileOutcomes handlePidFile(const QFileInfo &file, qint64 pid, const QDateTime &stamp,
         qint64 nowMSecs, QHash<qint64, Target> &previous);
     void removePidFile(const QFileInfo &file);
@@ -80,7 +97,8 @@ private:
     static bool isProtectedPid(qint64 pid);
 
     QTextEdit *m_logView;
-    QFile m_logFile;
+    VlProcessMonitor_LogFile m_logFile;
+    QString m_pidDirectory; // empty: the default
     bool m_running;
     int m_scanInterval;
     int m_secondDuration;

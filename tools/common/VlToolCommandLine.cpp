@@ -96,4 +96,28 @@ int VlToolCommandLine::usageError(const QString &message) const
     return BadArguments;
 }
 
+int VlToolCommandLine::checkDisplay(bool offscreenWithout) const
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN) && !defined(Q_OS_ANDROID)
+    for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        if (!qEnvironmentVariableIsEmpty(name))
+            return Proceed;
+    for (int i = 1; i < m_argc; ++i)
+        if (qstrcmp(m_argv[i], "-platform") == 0 || qstrcmp(m_argv[i], "--platform") == 0)
+            return Proceed;
+    if (offscreenWithout) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return Proceed;
+    }
+    std::fprintf(stderr,
+        "%s: no display found: set DISPLAY (X11) or WAYLAND_DISPLAY to a running session, or "
+        "QT_QPA_PLATFORM=offscreen to run without a screen\n",
+        qPrintable(QCoreApplication::applicationName()));
+    return BadArguments;
+#else
+    Q_UNUSED(offscreenWithout);
+    return Proceed;
+#endif
+}
+
 } // namespace Vela

@@ -36,6 +36,14 @@ public:
     // Returns Proceed, or BadArguments once the reason is printed.
     int reread(int positionalCount);
 
+    // For a program with a window, before its application object: Qt aborts when it finds no
+    // display. Without one (no DISPLAY, WAYLAND_DISPLAY, QT_QPA_PLATFORM or -platform on a
+    // system that draws through X11 or Wayland) a program that needs no screen, such as one
+    // making a screenshot, is switched to the offscreen platform (offscreenWithout); otherwise
+    // one line says how to name a display and BadArguments is returned. Returns Proceed when
+    // the program can go on.
+    int checkDisplay(bool offscreenWithout) const;
+
     // Prints "<program>: message" and the usage to standard error; returns BadArguments.
     int usageError(const QString &message) const;
 
