@@ -251,6 +251,13 @@ bool VlContentCache::contains(const QString &uri, int pageIndex) const
     return page && page->images.contains(VlContentPage::sizeKey(QSize()));
 }
 
+bool VlContentCache::contains(const QString &uri, int pageIndex, const QSize &requestedSize) const
+{
+    QMutexLocker contentsLocker(&contentsLock);
+    const auto page = resolvedPage(uri, pageIndex);
+    return page && page->images.contains(VlContentPage::sizeKey(requestedSize));
+}
+
 std::shared_ptr<QImage> VlContentCache::getImage(const QString &uri, int pageIndex)
 {
     QMutexLocker contentsLocker(&contentsLock);

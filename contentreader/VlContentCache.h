@@ -83,6 +83,8 @@ public:
         const QSize &requestedSize, const DigestSource &digestOf);
     void setPageCount(const QString &uri, int pageCount, const DigestSource &digestOf);
     bool contains(const QString &uri, int pageIndex) const;
+    // Whether the page holds an image under the size key of requestedSize.
+    bool contains(const QString &uri, int pageIndex, const QSize &requestedSize) const;
     std::shared_ptr<QImage> getImage(const QString &uri, int pageIndex);
     std::shared_ptr<QImage> getImageLarge(
         const QString &uri, int pageIndex, const QSize &requestedSize);

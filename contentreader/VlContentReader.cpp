@@ -17,6 +17,7 @@ std::atomic<bool> quitCalled {false};
 // Set when the reader is deleted: globalInstance() then answers null, not a dangling pointer.
 std::atomic<bool> readerDeleted {false};
 std::atomic<int> idleTimeout {60000};
+std::atomic<bool> drawAtRequested {false};
 
 VlContentCache *liveCache()
 {
@@ -54,6 +55,16 @@ void VlContentReader::setIdleThreadTimeout(int msec)
 int VlContentReader::idleThreadTimeout()
 {
     return idleTimeout.load();
+}
+
+void VlContentReader::setDrawAtRequestedSize(bool on)
+{
+    drawAtRequested.store(on);
+}
+
+bool VlContentReader::drawAtRequestedSize()
+{
+    return drawAtRequested.load();
 }
 
 void VlContentReader::read(const QString &uri, int pageIndex, const QSize &requestedSize)

@@ -35,8 +35,9 @@ public:
     VlContentReader(const VlContentReader &) = delete;
     VlContentReader &operator=(const VlContentReader &) = delete;
 
-    // Reads the content at its natural size; the answer is readyContent or failedToRead.
-    // A still image is always page 0; for a document -1 is the last page.
+    // Reads the content at its natural size, or at requestedSize when drawAtRequestedSize() is
+    // on; the answer is readyContent or failedToRead. A still image is always page 0; for a
+    // document -1 is the last page.
     static void read(const QString &uri, int pageIndex = 0, const QSize &requestedSize = QSize());
     // The cached natural-size image of (uri, page); empty when there is none.
     static std::shared_ptr<QImage> getImage(const QString &uri, int pageIndex = 0);
@@ -59,6 +60,15 @@ public:
     // 0 or less keeps every thread until quit(). Applies from the next time a worker falls idle.
     static void setIdleThreadTimeout(int msec);
     static int idleThreadTimeout();
+    // Off by default: every content is read at its natural size, and scaling is the caller's.
+    // On, a PDF page or an SVG drawing read with a requestedSize of positive width and height
+    // is drawn to fit within it, aspect kept (a page scaled after drawing would be blurred),
+    // stored under that size's key (getImageLarge(uri, page, QSize()) finds it when it is the
+    // page's only image) and answered with that requestedSize. The size limits hold on the
+    // size drawn. Raster images are still read at natural size and answered as before.
+    // Applies to reads that start after the call.
+    static void setDrawAtRequestedSize(bool on);
+    static bool drawAtRequestedSize();
     // The global instance, made on the first call; still the same object after quit() until
     // the deletion quit() scheduled has run, null from then on.
     static VlContentReader *globalInstance();

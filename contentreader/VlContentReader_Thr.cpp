@@ -1,6 +1,7 @@
 #include "VlContentReader_Thr.h"
 
 #include "VlContentCache.h"
+#include "VlContentReader.h"
 #include "VlImageMeasure.h"
 
 #include <VlExclusiveLocker.h>
@@ -171,7 +172,17 @@ void VlContentReader_Thr::readNext()
         }
         item = requestQueue.takeFirst();
     }
-    readContent(item.pageIndex, QSize());
+    // Read at natural size, unless the host asked for drawings to be drawn at the size they
+    // are shown at; only those that are drawn (documents, SVG) can be.
+    QSize size;
+    if (!item.size.isEmpty() && VlContentReader::drawAtRequestedSize()) {
+        const QString suffix = QFileInfo(uri).suffix().toLower();
+        if (mediaType == MediaType::pdf
+            || (mediaType == MediaType::image
+                && (suffix == QLatin1String("svg") || suffix == QLatin1String("svgz"))))
+            size = item.size;
+    }
+    readContent(item.pageIndex, size);
 }
 
 void VlContentReader_Thr::readContent(int pageIndex, const QSize &size)
@@ -193,7 +204,7 @@ void VlContentReader_Thr::readContent(int pageIndex, const QSize &size)
         return;
     }
 
-    if (cache->contains(uri, pageIndex)) {
+    if (size.isValid() ? cache->contains(uri, pageIndex, size) : cache->contains(uri, pageIndex)) {
         emit readyContent(uri, pageIndex, size);
         emit finished(uri, pageIndex, size);
         return;
@@ -212,10 +223,10 @@ void VlContentReader_Thr::readContent(int pageIndex, const QSize &size)
     bool ok = false;
     switch (mediaType) {
     case MediaType::image:
-        ok = readImage(file, QSize());
+        ok = readImage(file, size);
         break;
     case MediaType::pdf:
-        ok = readPdf(file, pageIndex, uri, QSize());
+        ok = readPdf(file, pageIndex, uri, size);
         break;
     default:
         setLastError(tr("The content type is unsupported."));
@@ -255,7 +266,7 @@ bool VlContentReader_Thr::readImage(const QFileInfo &file, const QSize &size)
     // decoder would try to allocate it all. What decoding will allocate is measured from the
     // headers first, and such an image refused before anything is decoded.
     const quint64 limit = decodeLimit(cache->getMaximumCacheSize());
-    if (!VlImageMeasure::fits(VlImageMeasure::decodedBytes(bytes, limit), limit)) {
+    if (!VlImageMeasure::fits(VlImageMeasure::decodedBytes(bytes, limit, size), limit)) {
         setLastError(tr("An error occured while reading the image file."));
         return false;
     }
@@ -271,6 +282,12 @@ bool VlContentReader_Thr::readImage(const QFileInfo &file, const QSize &size)
     reader.setAllocationLimit(int(
         qMin<quint64>((limit + (1 << 20) - 1) >> 20, quint64(std::numeric_limits<int>::max()))));
 #endif
+    // Asked for at a size (see readNext): drawn to fit it, not drawn whole and scaled.
+    if (size.isValid()) {
+        const QSize natural = reader.size();
+        if (!natural.isEmpty())
+            reader.setScaledSize(natural.scaled(size, Qt::KeepAspectRatio).expandedTo({1, 1}));
+    }
 
     auto image = std::make_shared<QImage>();
     if (!reader.read(image.get()) || image->isNull()) {
@@ -340,13 +357,13 @@ bool VlContentReader_Thr::readPdf(
         QMutexLocker globalLocker(VlPdf::globalLocker());
         // A few bytes of PDF can declare a page of gigabytes when drawn; such a page is
         // refused before anything is allocated, under the same limit as a still image.
-        const QSize pixels = pdf.renderSize(page, QSize());
+        const QSize pixels = pdf.renderSize(page, size);
         if (VlPdf::renderBytes(pixels) > decodeLimit(cache->getMaximumCacheSize())) {
             pdf.close();
             setLastError(tr("Cannot get a image from the pdf file."));
             return false;
         }
-        std::unique_ptr<QImage, VlPdf::Image_Deleter> rendered = pdf.render(page, QSize());
+        std::unique_ptr<QImage, VlPdf::Image_Deleter> rendered = pdf.render(page, size);
         // One page per request: the document has served its purpose either way.
         pdf.close();
         if (!rendered || rendered->isNull()) {

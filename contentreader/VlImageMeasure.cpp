@@ -104,9 +104,9 @@ bool referencedPicture(const QString &reference, QByteArray *picture)
 
 } // namespace
 
-quint64 VlImageMeasure::decodedBytes(const QByteArray &bytes, quint64 limit)
+quint64 VlImageMeasure::decodedBytes(const QByteArray &bytes, quint64 limit, const QSize &fitInto)
 {
-    return measure(bytes, limit, 0);
+    return measure(bytes, limit, 0, fitInto);
 }
 
 quint64 VlImageMeasure::imageBytes(const QSize &size, QImage::Format format)
@@ -129,7 +129,8 @@ bool VlImageMeasure::fits(quint64 bytes, quint64 limit)
     return bytes != unbounded && bytes <= limit;
 }
 
-quint64 VlImageMeasure::measure(const QByteArray &bytes, quint64 limit, int depth)
+quint64 VlImageMeasure::measure(
+    const QByteArray &bytes, quint64 limit, int depth, const QSize &fitInto)
 {
     if (depth > maximumDepth)
         return unbounded;
@@ -149,6 +150,8 @@ quint64 VlImageMeasure::measure(const QByteArray &bytes, quint64 limit, int dept
             return unbounded;
     }
     QSize declared = reader.size();
+    if (format.startsWith("svg") && !fitInto.isEmpty() && !declared.isEmpty())
+        declared = declared.scaled(fitInto, Qt::KeepAspectRatio);
     if (format == "gif")
         declared = declared.expandedTo(gifScreenSize(bytes));
     if (format == "ico" || format == "cur") {

@@ -19,8 +19,10 @@ public:
     // quint64 when that cannot be told safely (nesting too deep, a compressed SVG that
     // inflates without end) or once it is clear that they exceed limit, before anything is
     // decoded to measure further. An image whose size is not known before decoding counts as
-    // nothing and is left to its decoder.
-    static quint64 decodedBytes(const QByteArray &bytes, quint64 limit);
+    // nothing and is left to its decoder. With a non-empty fitInto an SVG counts as drawn to
+    // fit within it, aspect kept, as a reader that sets that scaled size draws it.
+    static quint64 decodedBytes(
+        const QByteArray &bytes, quint64 limit, const QSize &fitInto = QSize());
     // The bytes of a picture of this size in this format (32 bits per pixel when the format
     // is not known); 0 for an invalid or empty size, the largest quint64 when it overflows.
     static quint64 imageBytes(const QSize &size, QImage::Format format);
@@ -29,7 +31,8 @@ public:
     static bool fits(quint64 bytes, quint64 limit);
 
 private:
-    static quint64 measure(const QByteArray &bytes, quint64 limit, int depth);
+    static quint64 measure(
+        const QByteArray &bytes, quint64 limit, int depth, const QSize &fitInto = QSize());
     static quint64 svgEmbeddedBytes(const QByteArray &bytes, quint64 limit, int depth);
     static quint64 iconEntryBytes(const QByteArray &bytes, quint64 limit, int depth);
     static quint64 bitmapEntryBytes(const QByteArray &bytes, const char *entry, quint32 offset);

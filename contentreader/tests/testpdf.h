@@ -72,6 +72,19 @@ inline QByteArray damaged(const QString &validPdf)
     return bytes;
 }
 
+// One page of 14400 x 14400 points, the largest a PDF page may be: a few hundred bytes that
+// would draw to 790 MiB at natural size.
+inline void writePosterPdf(const QString &path)
+{
+    QPdfWriter writer(path);
+    writer.setResolution(72);
+    writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+    writer.setPageSize(
+        QPageSize(QSizeF(14400, 14400), QPageSize::Point, QString(), QPageSize::ExactMatch));
+    QPainter painter(&writer);
+    painter.fillRect(QRect(0, 0, 7200, 7200), Qt::red);
+}
+
 // A copy that needs a user password to open. False when qpdf is not installed.
 inline bool writeEncrypted(const QString &source, const QString &target)
 {

@@ -8,6 +8,7 @@
 #include <pdffixtures.h>
 
 #include <QDir>
+#include <QImageReader>
 #include <QMutexLocker>
 #include <QPainter>
 #include <QPdfWriter>
@@ -113,6 +114,8 @@ private slots:
 
     void pageReadAtNaturalSize_data();
     void pageReadAtNaturalSize();
+    void drawingsDrawnAtTheRequestedSizeWhenAsked_data();
+    void drawingsDrawnAtTheRequestedSizeWhenAsked();
     void failuresReportTheirOwnMessage_data();
     void failuresReportTheirOwnMessage();
     void transparentAreasStoredWhite();
@@ -141,6 +144,7 @@ void tst_VlContentReaderPdf::initTestCase()
 
 void tst_VlContentReaderPdf::init()
 {
+    VlContentReader::setDrawAtRequestedSize(false);
     VlContentReader::clearAllCache();
     rawDataLines = 0;
 }
@@ -209,6 +213,94 @@ void tst_VlContentReaderPdf::pageReadAtNaturalSize()
     QCOMPARE(VlContentReader::getImage(uri, stored), image);
 }
 
+void tst_VlContentReaderPdf::drawingsDrawnAtTheRequestedSizeWhenAsked_data()
+{
+    QTest::addColumn<bool>("on");
+    QTest::addColumn<QString>("kind"); // pdf (page 1: 140 x 100 points), poster, svg, png
+    QTest::addColumn<QSize>("requested");
+    QTest::addColumn<QSize>("drawn"); // invalid: refused
+    QTest::addColumn<QString>("answered"); // the size in the answer
+
+    QTest::newRow("off: the page at natural size")
+        << false << "pdf" << QSize(420, 420) << QSize(140, 100) << "-1x-1";
+    QTest::newRow("page drawn larger to fit")
+        << true << "pdf" << QSize(420, 420) << QSize(420, 300) << "420x420";
+    QTest::newRow("page drawn smaller to fit")
+        << true << "pdf" << QSize(70, 70) << QSize(70, 50) << "70x70";
+    QTest::newRow("no requested size: natural")
+        << true << "pdf" << QSize() << QSize(140, 100) << "-1x-1";
+    QTest::newRow("off: a poster page is refused for its size")
+        << false << "poster" << QSize(2000, 2000) << QSize() << "-1x-1";
+    QTest::newRow("a poster page drawn to fit is not refused")
+        << true << "poster" << QSize(2000, 2000) << QSize(2000, 2000) << "2000x2000";
+    QTest::newRow("svg drawn to fit")
+        << true << "svg" << QSize(300, 300) << QSize(300, 150) << "300x300";
+    QTest::newRow("off: svg at natural size")
+        << false << "svg" << QSize(300, 300) << QSize(100, 50) << "-1x-1";
+    QTest::newRow("raster image stays natural")
+        << true << "png" << QSize(300, 300) << QSize(64, 48) << "-1x-1";
+}
+
+void tst_VlContentReaderPdf::drawingsDrawnAtTheRequestedSizeWhenAsked()
+{
+    QFETCH(bool, on);
+    QFETCH(QString, kind);
+    QFETCH(QSize, requested);
+    QFETCH(QSize, drawn);
+    QFETCH(QString, answered);
+
+    const QString uri = path(QStringLiteral("sized-%1.%2")
+                                 .arg(QTest::currentDataTag())
+                                 .arg(kind == "poster" ? QStringLiteral("pdf") : kind));
+    int page = 0;
+    if (kind == "pdf") {
+        QVERIFY(TestPdf::writePdf(uri, 2));
+        page = 1;
+    } else if (kind == "poster") {
+        TestPdf::writePosterPdf(uri);
+    } else if (kind == "svg") {
+        if (!QImageReader::supportedImageFormats().contains("svg"))
+            QSKIP("no SVG image plugin");
+        QVERIFY(TestContent::writeFile(uri,
+            "<svg xmlns='http://www.w3.org/2000/svg' width='100' height='50'>"
+            "<rect width='100' height='50' fill='#0000ff'/></svg>"));
+    } else {
+        QImage picture(64, 48, QImage::Format_RGB32);
+        picture.fill(Qt::darkGreen);
+        QVERIFY(picture.save(uri));
+    }
+
+    VlContentReader::setDrawAtRequestedSize(on);
+    QCOMPARE(VlContentReader::drawAtRequestedSize(), on);
+    Journal journal(reader, {uri});
+    VlContentReader::read(uri, page, requested);
+    QVERIFY(journal.waitForResults(1));
+    const QString result = journal.all.constLast();
+    if (!drawn.isValid()) {
+        QCOMPARE(
+            result, QStringLiteral("failed %1 Cannot get a image from the pdf file.").arg(page));
+        return;
+    }
+    QCOMPARE(result, QStringLiteral("ready %1 %2").arg(page).arg(answered));
+    // Stored under the size key of the answer: the natural-size lookup finds it only when
+    // that is the natural key.
+    const auto image = VlContentReader::getImageLarge(uri, page, QSize());
+    QVERIFY(image);
+    QCOMPARE(image->size(), drawn);
+    QCOMPARE(VlContentReader::getImage(uri, page) == image, answered == "-1x-1");
+    // Drawn, not scaled: the far corner has the page's colour, not a blur towards white.
+    if (kind == "pdf")
+        QVERIFY(near(image->pixel(image->width() - 2, image->height() - 2),
+            TestPdf::pageColour(page).rgba()));
+
+    // A second read at that size is answered from the cache, with the same answer.
+    journal.all.clear();
+    VlContentReader::read(uri, page, requested);
+    QVERIFY(journal.waitForResults(2));
+    QCOMPARE(journal.all.constLast(), result);
+    QCOMPARE(VlContentReader::getImageLarge(uri, page, QSize()), image);
+}
+
 void tst_VlContentReaderPdf::failuresReportTheirOwnMessage_data()
 {
     QTest::addColumn<QString>("kind");
@@ -261,14 +353,7 @@ void tst_VlContentReaderPdf::failuresReportTheirOwnMessage()
     } else if (kind == "folder") {
         QVERIFY(QDir().mkpath(uri));
     } else if (kind == "giant page") {
-        // A few hundred bytes that would draw to 14400 x 14400 pixels, 790 MiB.
-        QPdfWriter writer(uri);
-        writer.setResolution(72);
-        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
-        writer.setPageSize(
-            QPageSize(QSizeF(14400, 14400), QPageSize::Point, QString(), QPageSize::ExactMatch));
-        QPainter painter(&writer);
-        painter.fillRect(QRect(0, 0, 100, 100), Qt::red);
+        TestPdf::writePosterPdf(uri);
     } else if (kind == "huge") {
         // Sparse: takes no room on disk, and is refused before anything is read.
         QFile file(uri);
