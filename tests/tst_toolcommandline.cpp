@@ -97,6 +97,8 @@ private slots:
     void processTerminatorOnceExitsWithWhatIsLeft();
     void processTerminatorLogFileCountsRepeatedLines();
     void processTerminatorLogFileKeepsOnePreviousFile();
+    void showsQtsWarningsOnlyWhenVerbose_data();
+    void showsQtsWarningsOnlyWhenVerbose();
 };
 
 void tst_ToolCommandLine::answersWithoutDisplay_data()
@@ -390,6 +392,50 @@ void tst_ToolCommandLine::processTerminatorLogFileKeepsOnePreviousFile()
         QVERIFY(matchesLines(fileLines(logPath), round.second));
     }
     QVERIFY(!(QFile::permissions(logPath) & (QFile::ReadOther | QFile::ReadGroup)));
+}
+
+void tst_ToolCommandLine::showsQtsWarningsOnlyWhenVerbose_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments"); // {dir} is a scratch folder
+    QTest::addColumn<QString>("expected"); // standard error, as a pattern
+
+    // Without a runtime folder Qt warns when the platform starts.
+    const QStringList samples {QStringLiteral("{dir}")};
+    const QStringList screenshot {QStringLiteral("--screenshot"), QStringLiteral("{dir}/menu.png")};
+    QTest::newRow("vela-make-samples") << "vela-make-samples" << samples << "^$";
+    QTest::newRow("vela-make-samples --verbose")
+        << "vela-make-samples" << (samples + QStringList {QStringLiteral("--verbose")})
+        << "^default: QStandardPaths: XDG_RUNTIME_DIR not set";
+    QTest::newRow("vela-startmenu") << "vela-startmenu" << screenshot << "^$";
+    QTest::newRow("vela-startmenu --verbose")
+        << "vela-startmenu" << (screenshot + QStringList {QStringLiteral("--verbose")})
+        << "^default: QStandardPaths: XDG_RUNTIME_DIR not set";
+}
+
+void tst_ToolCommandLine::showsQtsWarningsOnlyWhenVerbose()
+{
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, expected);
+
+    const QString path = programPath(program);
+    if (!QFile::exists(path))
+        QSKIP("the program is not part of this build");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    arguments.replaceInStrings(QStringLiteral("{dir}"), dir.path());
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(path, arguments);
+    QVERIFY2(process.waitForFinished(60000), qPrintable(process.errorString()));
+    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY2(QRegularExpression(expected).match(err).hasMatch(), qPrintable(err));
 }
 
 QTEST_GUILESS_MAIN(tst_ToolCommandLine)

@@ -26,6 +26,29 @@ bool isQtOption(const QString &name)
     return names.contains(name);
 }
 
+QString verboseOptionName()
+{
+    return QStringLiteral("verbose");
+}
+
+// Without --verbose: the programs report their own failures themselves, on standard error; of
+// the messages below them only the critical and fatal ones are worth a user's attention.
+void quietMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
+
+// With --verbose: everything, after its category, so a reader can tell Qt's words from the
+// libraries'.
+void verboseMessageHandler(
+    QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    Q_UNUSED(type);
+    const char *category = context.category ? context.category : "default";
+    std::fprintf(stderr, "%s: %s\n", category, qPrintable(message));
+}
+
 } // namespace
 
 VlToolCommandLine::VlToolCommandLine(QCommandLineParser &parser, int &argc, char **argv)
@@ -37,6 +60,9 @@ VlToolCommandLine::VlToolCommandLine(QCommandLineParser &parser, int &argc, char
     m_parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     m_parser.addHelpOption();
     m_parser.addVersionOption();
+    m_parser.addOption(QCommandLineOption(verboseOptionName(),
+        QStringLiteral("Show Qt's and the libraries' own messages, each after its category "
+                       "(default: only critical ones).")));
     if (QCoreApplication::applicationVersion().isEmpty())
         QCoreApplication::setApplicationVersion(QStringLiteral(VELA_VERSION));
 }
@@ -55,6 +81,8 @@ int VlToolCommandLine::answer(QtOptions qtOptions)
         if (!onlyQtOptions)
             return usageError(m_parser.errorText());
     }
+    // Before any application object: Qt's first warnings come from its construction.
+    qInstallMessageHandler(verbose() ? verboseMessageHandler : quietMessageHandler);
 
     const bool help
         = m_parser.isSet(QStringLiteral("help")) || m_parser.isSet(QStringLiteral("help-all"));
@@ -84,6 +112,11 @@ int VlToolCommandLine::reread(int positionalCount)
         return usageError(
             QStringLiteral("%1 argument(s) missing").arg(positionalCount - positional.size()));
     return Proceed;
+}
+
+bool VlToolCommandLine::verbose() const
+{
+    return m_parser.isSet(verboseOptionName());
 }
 
 int VlToolCommandLine::usageError(const QString &message) const

@@ -7,9 +7,14 @@ class QCommandLineParser;
 
 namespace Vela {
 
-// The first thing every Vela program does with its arguments. It answers --help and --version
-// and refuses unknown options before the program makes its application object, because a
-// QApplication needs a display just to start and a usage question must not.
+// The first thing every Vela program does with its arguments. It answers --help, --help-all and
+// --version and refuses unknown options before the program makes its application object,
+// because a QApplication needs a display just to start and a usage question must not.
+//
+// It also decides what reaches the terminal of Qt's and the libraries' own messages: without
+// --verbose only critical ones (Qt's warnings about a missing runtime folder, a platform
+// plugin's limits and the like mean nothing to a user of these programs); with it every
+// message, each after its category.
 class VlToolCommandLine
 {
 public:
@@ -22,11 +27,12 @@ public:
         QtOptionsAccepted // a GUI program: its QApplication takes -platform, -style and the like
     };
 
-    // Adds --help and --version to parser. argc and argv must outlive this object.
+    // Adds --help, --version and --verbose to parser. argc and argv must outlive this object.
     VlToolCommandLine(QCommandLineParser &parser, int &argc, char **argv);
 
-    // Reads the arguments. Returns Proceed, or the status to exit with once the usage, the
-    // version or the reason for refusing the arguments is printed. With QtOptionsAccepted the
+    // Reads the arguments and installs the message filter. Returns Proceed, or the status to
+    // exit with once the usage, the version or the reason for refusing the arguments is
+    // printed. With QtOptionsAccepted the
     // parser is left unparsed when Qt's options are present: read the arguments again from
     // QCoreApplication::arguments() once the application object has removed them.
     int answer(QtOptions qtOptions);
@@ -46,6 +52,9 @@ public:
 
     // Prints "<program>: message" and the usage to standard error; returns BadArguments.
     int usageError(const QString &message) const;
+
+    // Whether --verbose was given.
+    bool verbose() const;
 
 private:
     QCommandLineParser &m_parser;
