@@ -81,7 +81,7 @@ case "$cmd" in
   run)
     install_deps
     build build
-    build/bin/vela-content --out vela-out
+    build/bin/vela-content --samples --out vela-out
     ;;
   test)
     install_deps

@@ -3,6 +3,8 @@
 #include "PageWriter.h"
 
 #include <VlContentReader.h>
+#include <VlExtension.h>
+#include <VlPdf.h>
 
 #include <QDir>
 #include <QFile>
@@ -11,11 +13,15 @@
 #include <QImageReader>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMutexLocker>
 #include <QSet>
 #include <QThread>
 #include <cstdio>
 
 using Vela::VlContentReader;
+using Vela::MediaType;
+using Vela::VlExtension;
+using Vela::VlPdf;
 
 namespace {
 
@@ -29,11 +35,6 @@ constexpr quint64 readerDecodeFloor = 256ull * 1024 * 1024;
 QString native(const QString &path)
 {
     return QDir::toNativeSeparators(path);
-}
-
-void printJson(const QJsonObject &object)
-{
-    std::fprintf(stdout, "%s\n", QJsonDocument(object).toJson(QJsonDocument::Compact).constData());
 }
 
 // PDF names its encryption dictionary in the trailer, at the end of the file (and, in a
@@ -51,6 +52,38 @@ bool looksEncrypted(const QString &path)
         return false;
     file.seek(qMax(window, file.size() - window));
     return file.readAll().contains("/Encrypt");
+}
+
+// What the content reader reads, as its own media types tell it, for a failure to name.
+QString supportedSuffixes()
+{
+    QStringList suffixes {QStringLiteral("pdf")};
+    const auto formats = QImageReader::supportedImageFormats();
+    for (const QByteArray &format : formats) {
+        const QString suffix = QString::fromLatin1(format).toLower();
+        if (VlExtension().getMediaType(suffix) == MediaType::image && !suffixes.contains(suffix))
+            suffixes << suffix;
+    }
+    std::sort(suffixes.begin(), suffixes.end());
+    return suffixes.join(QStringLiteral(", "));
+}
+
+// The sizes in pixels of the pages of a document drawn at dpi, or its page count alone with
+// sizes null; false when the document does not open here, which the reader will then say.
+bool measureDocument(const QString &path, double dpi, int *pageCount, QVector<QSize> *sizes)
+{
+    QMutexLocker globalLocker(VlPdf::globalLocker());
+    VlPdf pdf(nullptr);
+    if (!pdf.open(path, QString()))
+        return false;
+    *pageCount = pdf.pageCount();
+    if (sizes) {
+        pdf.setScale(dpi / 72.0);
+        for (int page = 0; page < *pageCount; ++page)
+            sizes->append(pdf.renderSize(page, QSize()));
+    }
+    pdf.close();
+    return true;
 }
 
 } // namespace
@@ -82,8 +115,9 @@ void ContentJob::start()
     for (const QString &file : qAsConst(m_options.files)) {
         if (m_files.contains(file))
             continue; // one result per file, even when it is named twice
+        m_order << file;
         FileState &state = m_files[file];
-        const QFileInfo info(file);
+        const QFileInfo info(shown(file));
         // a/doc.pdf, b/doc.pdf and doc.png would all write doc_0.png; the later ones get
         // doc-2, doc-3... Compared without case, for file systems that ignore it.
         const QString base = info.completeBaseName();
@@ -92,13 +126,94 @@ void ContentJob::start()
             state.stem = QStringLiteral("%1-%2").arg(base).arg(n);
         stems.insert(state.stem.toLower());
         state.sinceLast.start();
+        const QString suffix = info.suffix().toLower();
+        if (QFileInfo(file).isDir())
+            state.kind = Kind::Folder;
+        else if (suffix == QLatin1String("pdf"))
+            state.kind = Kind::Document;
+        else if (suffix == QLatin1String("svg") || suffix == QLatin1String("svgz"))
+            state.kind = Kind::Scalable;
+        else if (VlExtension().getMediaType(suffix) != MediaType::image)
+            state.kind = Kind::Unsupported;
         // A still image has one page, 0, whatever page the run asks of documents.
-        state.document = info.suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0;
-        // Every document starts with one page; the page count that the reader announces
-        // with it tells how many more to ask for.
-        m_queue.push_back({file, m_options.allPages || !state.document ? 0 : m_options.page});
+        state.document = state.kind == Kind::Document;
+        plan(file, state);
     }
     pump();
+}
+
+// Decides which pages of a file to ask for, and at which size, as far as that is known before
+// the reader has opened it.
+void ContentJob::plan(const QString &uri, FileState &state)
+{
+    if (state.kind == Kind::Folder) {
+        state.totalKnown = true;
+        Result result;
+        result.error = tr("is a folder, not a file: name the files in it");
+        finishPage(uri, 0, result);
+        return;
+    }
+    const bool sized = m_options.fitInto.isValid();
+    if (!state.document) {
+        state.totalKnown = true;
+        askFor(
+            uri, state, {0}, {sized && state.kind == Kind::Scalable ? m_options.fitInto : QSize()});
+        return;
+    }
+    const bool byResolution = !sized && !qFuzzyCompare(m_options.resolution, 72.0);
+    QVector<QSize> resolutionSizes;
+    int count = 0;
+    // The page count (for a list) and the page sizes (for a resolution) are needed before the
+    // first page is asked for; a document that does not open here goes to the reader as it is,
+    // whose message then says why.
+    const bool measured = (m_options.pages == Pages::List || byResolution)
+        && measureDocument(
+            uri, m_options.resolution, &count, byResolution ? &resolutionSizes : nullptr);
+    QVector<int> pages;
+    if (m_options.pages == Pages::One) {
+        pages = {m_options.page};
+    } else if (m_options.pages == Pages::List && measured) {
+        const PageList::Resolved listed = m_options.pageList.resolve(count);
+        pages = listed.pages;
+        // Pages outside the document are reported once, in the reader's words, which name
+        // the page count.
+        if (listed.outside)
+            pages << qMax(listed.firstOutside, count);
+    } else if (m_options.pages == Pages::All && measured) {
+        for (int page = 0; page < count; ++page)
+            pages << page;
+    }
+    // Without a page count yet, the one that comes with the first page tells the rest; a
+    // document without pages is told so by the reader.
+    if (pages.isEmpty())
+        pages = {0};
+    state.totalKnown = m_options.pages == Pages::One || measured;
+    QVector<QSize> sizes;
+    for (int page : qAsConst(pages)) {
+        const int resolved = page == -1 ? count - 1 : page;
+        if (sized)
+            sizes << m_options.fitInto;
+        else if (byResolution && measured && resolved >= 0 && resolved < resolutionSizes.size())
+            sizes << resolutionSizes.at(resolved);
+        else
+            sizes << QSize();
+    }
+    askFor(uri, state, pages, sizes);
+}
+
+void ContentJob::askFor(
+    const QString &uri, FileState &state, const QVector<int> &pages, const QVector<QSize> &sizes)
+{
+    for (int i = 0; i < pages.size(); ++i) {
+        const int page = pages.at(i);
+        if (state.positions.contains(page))
+            continue;
+        state.positions.insert(page, state.positions.size());
+        const QSize size = i < sizes.size() ? sizes.at(i) : QSize();
+        state.sizes.insert(page, size);
+        m_queue.push_back({uri, page, size});
+    }
+    state.total = qMax(1, state.positions.size());
 }
 
 int ContentJob::window() const
@@ -143,14 +258,32 @@ void ContentJob::pump()
         m_queue.pop_front();
         ++m_files[request.uri].attempts[request.pageIndex];
         ++m_asked;
-        VlContentReader::read(request.uri, request.pageIndex, QSize());
+        VlContentReader::read(request.uri, request.pageIndex, request.size);
     }
-    if (!m_finished && m_queue.empty() && m_asked == 0 && m_writing == 0) {
+    // Once interrupted, pages still being drawn are not waited for; pages being written are.
+    if (!m_finished && m_queue.empty() && (m_asked == 0 || m_interrupted) && m_writing == 0) {
         m_finished = true;
+        flush(m_interrupted != 0);
         clearProgress();
         printSummary();
         emit done();
     }
+}
+
+void ContentJob::interrupt(int status)
+{
+    if (m_finished || m_interrupted)
+        return;
+    m_interrupted = status;
+    m_queue.clear();
+    pump();
+}
+
+int ContentJob::exitStatus() const
+{
+    if (m_interrupted)
+        return m_interrupted;
+    return m_failures == 0 ? 0 : 1;
 }
 
 void ContentJob::on_gotContentPageCount(const QString &uri, int pageCount)
@@ -160,11 +293,20 @@ void ContentJob::on_gotContentPageCount(const QString &uri, int pageCount)
         return;
     const bool first = it->pageCount == 0;
     it->pageCount = pageCount;
-    if (!first || !m_options.allPages || !it->document)
+    if (!first || !it->document || it->totalKnown || m_interrupted)
         return;
-    it->total = qMax(1, pageCount);
-    for (int page = 1; page < pageCount; ++page)
-        m_queue.push_back({uri, page});
+    it->totalKnown = true;
+    QVector<int> pages;
+    if (m_options.pages == Pages::List) {
+        const PageList::Resolved listed = m_options.pageList.resolve(pageCount);
+        pages = listed.pages;
+        if (listed.outside)
+            pages << qMax(listed.firstOutside, pageCount);
+    } else {
+        for (int page = 1; page < pageCount; ++page)
+            pages << page;
+    }
+    askFor(uri, *it, pages, QVector<QSize>(pages.size(), it->sizes.value(0)));
 }
 
 void ContentJob::on_readyContent(const QString &uri, int pageIndex, const QSize &)
@@ -174,17 +316,21 @@ void ContentJob::on_readyContent(const QString &uri, int pageIndex, const QSize 
         return; // not asked for by this job, or answered twice
     FileState &state = *it;
     --m_asked;
+    if (m_interrupted) {
+        pump();
+        return;
+    }
     // A document's last page may be asked for as -1; it is saved under its real number.
     const int page = pageIndex == -1 ? qMax(0, state.pageCount - 1) : pageIndex;
 
-    std::shared_ptr<const QImage> image = VlContentReader::getImage(uri, pageIndex);
+    std::shared_ptr<const QImage> image = cachedImage(uri, pageIndex);
     m_peakCache = qMax(m_peakCache, VlContentReader::getCachedSize());
     if (!image || image->isNull()) {
         if (state.attempts.value(pageIndex) < attemptsPerPage) {
             // From now on one page at a time: each is then the newest image in the cache,
             // which its minimum image count always keeps.
             m_lostPage = true;
-            m_queue.push_front({uri, pageIndex});
+            m_queue.push_front({uri, pageIndex, state.sizes.value(pageIndex)});
         } else {
             Result result;
             result.page = page;
@@ -199,24 +345,37 @@ void ContentJob::on_readyContent(const QString &uri, int pageIndex, const QSize 
     }
     m_largestPage = qMax<quint64>(m_largestPage, quint64(image->sizeInBytes()));
 
+    Result result;
+    result.page = page;
+    result.output = outputPath(uri, state, page);
+    if (result.output.isEmpty()) {
+        result.error = tr("its file name %1 is that of an earlier page; put %n or %d (and %b "
+                          "for several files) in --output")
+                           .arg(m_options.names.fileName(state.stem, page));
+        finishPage(uri, pageIndex, result);
+        pump();
+        return;
+    }
+    // Pictures are not drawn at a size; they are scaled smoothly to fit instead.
+    QSize scaleTo;
+    if (m_options.fitInto.isValid() && state.kind == Kind::Raster)
+        scaleTo = image->size().scaled(m_options.fitInto, Qt::KeepAspectRatio).expandedTo({1, 1});
+    result.size = scaleTo.isValid() ? scaleTo : image->size();
+
     Ticket &ticket = m_tickets[m_nextTicket];
     ticket.uri = uri;
     ticket.pageIndex = pageIndex;
-    ticket.result.page = page;
-    ticket.result.size = image->size();
-    ticket.result.output
-        = QDir(m_options.outDir)
-              .filePath(QStringLiteral("%1_%2.png").arg(state.stem, QString::number(page)));
+    ticket.result = result;
     ++m_writing;
     // The last page (or the only one, the common case of --page) has nothing left to overlap
     // with; written here it spares the hand-over to a pool thread and back, which on a busy
     // machine costs more than the writing, and the idle encoders' cores split the work.
     if (m_queue.empty() && m_asked == 0 && m_writing == 1) {
         const int last = m_nextTicket++;
-        on_written(last, m_writer->writeNow(*image, ticket.result.output));
+        on_written(last, m_writer->writeNow(*image, ticket.result.output, scaleTo));
         return;
     }
-    m_writer->write(m_nextTicket++, std::move(image), ticket.result.output);
+    m_writer->write(m_nextTicket++, std::move(image), ticket.result.output, scaleTo);
     pump();
 }
 
@@ -240,6 +399,10 @@ void ContentJob::on_failedToRead(
     if (it == m_files.end() || !it->attempts.contains(pageIndex))
         return;
     --m_asked;
+    if (m_interrupted) {
+        pump();
+        return;
+    }
     Result result;
     result.page = pageIndex;
     result.error = message + failureHint(uri, *it, pageIndex);
@@ -250,6 +413,12 @@ void ContentJob::on_failedToRead(
 QString ContentJob::failureHint(const QString &uri, FileState &state, int pageIndex) const
 {
     const quint64 limit = qMax(readerDecodeFloor, VlContentReader::getMaximumCacheSize());
+    if (state.kind == Kind::Unsupported) {
+        if (!QFileInfo::exists(uri))
+            return {};
+        static const QString suffixes = supportedSuffixes();
+        return tr(" (vela-content reads %1)").arg(suffixes);
+    }
     if (state.document) {
         // The reader announces the page count as soon as the document opens; without it the
         // document did not open, and a password is a common reason.
@@ -265,7 +434,8 @@ QString ContentJob::failureHint(const QString &uri, FileState &state, int pageIn
         // A page that exists but could not be drawn may have been refused for its size.
         if (pageIndex < state.pageCount)
             return tr(" (pages that would draw to more than %1 bytes are refused; "
-                      "--max-cache-bytes raises that limit)")
+                      "--max-cache-bytes raises that limit, and --resolution, --scale-to or "
+                      "--size draw a page smaller)")
                 .arg(limit);
         return {};
     }
@@ -276,8 +446,12 @@ QString ContentJob::failureHint(const QString &uri, FileState &state, int pageIn
     const int depth = QImage::toPixelFormat(reader.imageFormat()).bitsPerPixel();
     if (size.isValid() && depth > 0
         && quint64(size.width()) * quint64(size.height()) * quint64(depth) / 8 > limit)
-        return tr(" (the image is %1x%2 pixels, more than the limit of %3 bytes; "
-                  "--max-cache-bytes raises it)")
+        return (state.kind == Kind::Scalable
+                ? tr(" (the image is %1x%2 pixels, more than the limit of %3 bytes; "
+                     "--max-cache-bytes raises it, and --scale-to or --size draw it "
+                     "smaller)")
+                : tr(" (the image is %1x%2 pixels, more than the limit of %3 bytes; "
+                     "--max-cache-bytes raises it)"))
             .arg(size.width())
             .arg(size.height())
             .arg(limit);
@@ -288,12 +462,28 @@ void ContentJob::finishPage(const QString &uri, int pageIndex, const Result &res
 {
     FileState &state = m_files[uri];
     state.attempts.remove(pageIndex);
-    // The encoders may finish a file's pages out of order; they are reported in page order.
-    state.finished.insert(m_options.allPages ? pageIndex : 0, result);
-    while (!state.finished.isEmpty() && state.finished.firstKey() == state.reported) {
-        report(uri, state.finished.take(state.reported), state.sinceLast.restart());
-        ++state.reported;
-        showProgress(uri, state);
+    // The reader announces a document's page count before its first page, so the file's
+    // total is final once anything of it is in.
+    state.totalKnown = true;
+    // The encoders may finish pages out of order; they are reported in order.
+    state.finished.insert(state.positions.value(pageIndex), result);
+    flush(false);
+}
+
+void ContentJob::flush(bool skipGaps)
+{
+    while (m_reporting < m_order.size()) {
+        const QString &uri = m_order.at(m_reporting);
+        FileState &state = m_files[uri];
+        while (!state.finished.isEmpty()
+            && (skipGaps || state.finished.firstKey() == state.reported)) {
+            report(uri, state.finished.take(state.finished.firstKey()), state.sinceLast.restart());
+            ++state.reported;
+            showProgress(uri, state);
+        }
+        if (!skipGaps && !(state.totalKnown && state.reported >= state.total))
+            return;
+        ++m_reporting;
     }
 }
 
@@ -304,15 +494,23 @@ void ContentJob::report(const QString &uri, const Result &result, qint64 ms)
         ++m_written;
     else
         ++m_failures;
-    if (!result.error.isEmpty())
-        std::fprintf(stderr, "%s: page %d: %s\n", qPrintable(native(uri)), result.page,
-            qPrintable(result.error));
+    if (!result.error.isEmpty()) {
+        // A page number only where there are pages: not for a picture, nor for a document
+        // that did not open.
+        const FileState &state = m_files[uri];
+        if (state.document && state.pageCount > 0)
+            std::fprintf(stderr, "%s: page %d: %s\n", qPrintable(shown(uri)), result.page,
+                qPrintable(result.error));
+        else
+            std::fprintf(stderr, "%s: %s\n", qPrintable(shown(uri)), qPrintable(result.error));
+        std::fflush(stderr);
+    }
 
     if (m_options.output == Output::Json) {
         QJsonObject object {
             {QStringLiteral("type"),
                 result.error.isEmpty() ? QStringLiteral("page") : QStringLiteral("failure")},
-            {QStringLiteral("file"), native(uri)}, {QStringLiteral("page"), result.page},
+            {QStringLiteral("file"), shown(uri)}, {QStringLiteral("page"), result.page},
             {QStringLiteral("ms"), ms}};
         if (result.error.isEmpty()) {
             object.insert(QStringLiteral("width"), result.size.width());
@@ -321,13 +519,59 @@ void ContentJob::report(const QString &uri, const Result &result, qint64 ms)
         } else {
             object.insert(QStringLiteral("message"), result.error);
         }
-        printJson(object);
+        printOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
     } else if (m_options.output == Output::Text && result.error.isEmpty()) {
-        std::fprintf(stdout, "%s\tpage %d\t%dx%d\t%lld ms\t%s\n", qPrintable(native(uri)),
-            result.page, result.size.width(), result.size.height(), static_cast<long long>(ms),
-            qPrintable(native(result.output)));
+        printOut(QStringLiteral("%1\tpage %2\t%3x%4\t%5 ms\t%6\n")
+                     .arg(shown(uri))
+                     .arg(result.page)
+                     .arg(result.size.width())
+                     .arg(result.size.height())
+                     .arg(ms)
+                     .arg(native(result.output))
+                     .toLocal8Bit());
     }
-    std::fflush(stdout);
+}
+
+void ContentJob::printOut(const QByteArray &line)
+{
+    if (m_stdoutGone)
+        return;
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    // A reader that went away (a pipe into head) ends the listing, not the job.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        m_stdoutGone = true;
+}
+
+QString ContentJob::shown(const QString &uri) const
+{
+    return native(m_options.shownNames.value(uri, uri));
+}
+
+// The run asks for each page at one size only, so the one image of that page is the one asked
+// for: the natural-size image, or the image drawn at the size asked.
+std::shared_ptr<QImage> ContentJob::cachedImage(const QString &uri, int pageIndex) const
+{
+    const auto it = m_files.constFind(uri);
+    if (it != m_files.cend() && it->sizes.value(pageIndex).isValid())
+        return VlContentReader::getImageLarge(uri, pageIndex, QSize());
+    return VlContentReader::getImage(uri, pageIndex);
+}
+
+// Empty when an earlier page of the run was written under the same name.
+QString ContentJob::outputPath(const QString &uri, const FileState &state, int page)
+{
+    const QString path
+        = QDir(m_options.outDir).filePath(m_options.names.fileName(state.stem, page));
+    const QString key = QDir::cleanPath(path).toLower();
+    const QString owner = uri + QLatin1Char('\n') + QString::number(page);
+    if (m_outputs.value(key, owner) != owner)
+        return QString();
+    m_outputs.insert(key, owner);
+    // A template may name a folder below the output folder.
+    const QString folder = QFileInfo(path).path();
+    if (folder != QDir::cleanPath(m_options.outDir))
+        QDir().mkpath(folder);
+    return path;
 }
 
 int ContentJob::cachedImages() const
@@ -335,7 +579,7 @@ int ContentJob::cachedImages() const
     int count = 0;
     for (auto it = m_files.cbegin(); it != m_files.cend(); ++it) {
         for (int page : it->storedPages) {
-            if (VlContentReader::getImage(it.key(), page))
+            if (cachedImage(it.key(), page))
                 ++count;
         }
     }
@@ -348,28 +592,35 @@ void ContentJob::printSummary()
     m_peakCache = qMax(m_peakCache, cached);
     const qint64 wall = m_wall.elapsed();
     if (m_options.output == Output::Json) {
-        printJson({{QStringLiteral("type"), QStringLiteral("summary")},
+        QJsonObject summary {{QStringLiteral("type"), QStringLiteral("summary")},
             {QStringLiteral("written"), m_written}, {QStringLiteral("failures"), m_failures},
             {QStringLiteral("ms"), wall}, {QStringLiteral("peakCacheBytes"), qint64(m_peakCache)},
             {QStringLiteral("cacheBytes"), qint64(cached)},
-            {QStringLiteral("cachedImages"), cachedImages()}});
+            {QStringLiteral("cachedImages"), cachedImages()}};
+        if (m_interrupted)
+            summary.insert(QStringLiteral("interrupted"), true);
+        printOut(QJsonDocument(summary).toJson(QJsonDocument::Compact) + '\n');
     } else if (m_options.output == Output::Text) {
-        std::fprintf(stdout,
-            "%d pages written, %d failed, %lld ms; cache: %llu bytes in %d images, at most %llu "
-            "bytes\n",
-            m_written, m_failures, static_cast<long long>(wall),
-            static_cast<unsigned long long>(cached), cachedImages(),
-            static_cast<unsigned long long>(m_peakCache));
+        const QString written
+            = m_written == 1 ? tr("1 page written") : tr("%1 pages written").arg(m_written);
+        printOut(tr("%1, %2 failed, %3 ms%4; cache: %5 bytes in %6 images, at most %7 bytes\n")
+                     .arg(written)
+                     .arg(m_failures)
+                     .arg(wall)
+                     .arg(m_interrupted ? tr(", interrupted") : QString())
+                     .arg(cached)
+                     .arg(cachedImages())
+                     .arg(m_peakCache)
+                     .toLocal8Bit());
     }
-    std::fflush(stdout);
 }
 
 void ContentJob::showProgress(const QString &uri, const FileState &state)
 {
     if (!m_options.progress || state.total < 2)
         return;
-    std::fprintf(stderr, "\r%s: %d/%d pages", qPrintable(QFileInfo(uri).fileName()), state.reported,
-        state.total);
+    std::fprintf(stderr, "\r%s: %d/%d pages", qPrintable(QFileInfo(shown(uri)).fileName()),
+        state.reported, state.total);
     std::fflush(stderr);
     m_progressShown = true;
 }

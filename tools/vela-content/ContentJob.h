@@ -1,6 +1,9 @@
 #ifndef VELA_CONTENTJOB_H
 #define VELA_CONTENTJOB_H
 
+#include "OutputTemplate.h"
+#include "PageList.h"
+
 #include <QElapsedTimer>
 #include <QHash>
 #include <QMap>
@@ -10,6 +13,7 @@
 #include <QVector>
 
 #include <deque>
+#include <memory>
 
 class PageWriter;
 
@@ -21,6 +25,8 @@ class PageWriter;
 // are taken, and takes each page out of the cache as soon as it is announced. Only then is the
 // next page asked for. A page that still went missing is asked for again, one at a time. Pages
 // once taken are dropped from the cache now and then, so memory stays flat in the page count.
+// Files are read in parallel, but their lines are printed in the order of the arguments, each
+// file's pages in the order asked: a finished line waits until every line before it is out.
 //
 // Threads: the job lives in the thread of the application object, where the reader keeps its
 // cache, so the cache's evictions run between the job's slots, never inside one. The reader's
@@ -31,13 +37,23 @@ class ContentJob : public QObject
     Q_OBJECT
 public:
     enum class Output { Text, Json, Quiet };
+    enum class Pages { All, One, List };
 
     struct Options
     {
         QStringList files;
+        // What a file of files is called in lines and names when that is not the path read
+        // (a name that is not valid text, read through an alias).
+        QHash<QString, QString> shownNames;
         QString outDir;
-        bool allPages = true;
-        int page = 0;
+        Pages pages = Pages::All;
+        int page = 0; // Pages::One: zero-based, -1 for the last page
+        PageList pageList; // Pages::List
+        OutputTemplate names;
+        // Document pages are drawn at this many dots per inch; 72 is their natural size.
+        double resolution = 72.0;
+        // When valid, every page fits within it, aspect kept (--scale-to, --size).
+        QSize fitInto;
         bool progress = false;
         Output output = Output::Text;
     };
@@ -49,8 +65,13 @@ public:
     ContentJob &operator=(const ContentJob &) = delete;
 
     void start();
+    // Asks for no more pages, lets the pages being written finish, prints what is done and the
+    // summary, and ends the job; exitStatus() is then status.
+    void interrupt(int status);
     int failures() const { return m_failures; }
     int pagesWritten() const { return m_written; }
+    // 0 when every page was written, 1 when any failed, the status given to interrupt().
+    int exitStatus() const;
 
 signals:
     // The summary has been printed; the job has nothing left to do.
@@ -68,6 +89,7 @@ private:
     {
         QString uri;
         int pageIndex = 0;
+        QSize size; // invalid: natural size
     };
     // What a page came to, kept until every earlier page of its file has been reported.
     struct Result
@@ -77,13 +99,18 @@ private:
         QString output;
         QString error; // empty when the page was written
     };
+    enum class Kind { Document, Scalable, Raster, Unsupported, Folder };
     struct FileState
     {
-        QString stem; // start of the file's PNG names, unique within the run
+        QString stem; // the file's base name in PNG names, unique within the run
+        Kind kind = Kind::Raster;
         bool document = false;
         int pageCount = 0; // 0 until the reader announces it
         int total = 1; // pages this run asks for
+        bool totalKnown = false; // total is final
         int reported = 0;
+        QHash<int, int> positions; // page index as asked -> position among the file's lines
+        QHash<int, QSize> sizes; // page index as asked -> size asked of the reader
         QHash<int, int> attempts; // by page index as asked, while the page is on its way
         QMap<int, Result> finished; // by position in the file, until reported in order
         QElapsedTimer sinceLast;
@@ -100,8 +127,16 @@ private:
 
     int window() const;
     void pump();
+    void plan(const QString &uri, FileState &state);
+    void askFor(const QString &uri, FileState &state, const QVector<int> &pages,
+        const QVector<QSize> &sizes = {});
+    std::shared_ptr<QImage> cachedImage(const QString &uri, int pageIndex) const;
+    QString outputPath(const QString &uri, const FileState &state, int page);
     void finishPage(const QString &uri, int pageIndex, const Result &result);
+    void flush(bool skipGaps);
     void report(const QString &uri, const Result &result, qint64 ms);
+    void printOut(const QByteArray &line);
+    QString shown(const QString &uri) const;
     QString failureHint(const QString &uri, FileState &state, int pageIndex) const;
     int cachedImages() const;
     void printSummary();
@@ -112,6 +147,9 @@ private:
     PageWriter *m_writer;
     int m_writerThreads;
     QHash<QString, FileState> m_files;
+    QStringList m_order; // the files in argument order, each once
+    int m_reporting = 0; // the file in m_order whose lines are printed now
+    QHash<QString, QString> m_outputs; // output name, lower case -> what was written there
     std::deque<Request> m_queue;
     QHash<int, Ticket> m_tickets;
     int m_nextTicket = 0;
@@ -125,6 +163,8 @@ private:
     int m_written = 0;
     bool m_progressShown = false;
     bool m_finished = false;
+    int m_interrupted = 0; // the exit status asked for by interrupt()
+    bool m_stdoutGone = false; // standard output was closed: the listing stops, not the job
     QElapsedTimer m_wall;
 };
 

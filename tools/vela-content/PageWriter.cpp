@@ -1,6 +1,9 @@
 #include "PageWriter.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QImageWriter>
 #include <QSemaphore>
@@ -11,6 +14,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
 #include <vector>
 
 namespace {
@@ -233,6 +238,40 @@ QByteArray encodePng(const QImage &source, QThreadPool *helpers)
     return png;
 }
 
+QImage scaledIfAsked(const QImage &image, const QSize &scaleTo)
+{
+    if (!scaleTo.isValid() || scaleTo == image.size())
+        return image;
+    return image.scaled(scaleTo, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+// Hidden, beside the final file (a rename does not cross file systems), and unique within the
+// machine's runs.
+QString temporaryPath(const QString &path)
+{
+    static std::atomic<int> counter {0};
+    const QFileInfo info(path);
+    return info.dir().filePath(QStringLiteral(".%1.%2-%3.part")
+                                   .arg(info.fileName())
+                                   .arg(QCoreApplication::applicationPid())
+                                   .arg(counter++));
+}
+
+// Replaces to with from in one step; empty on success, else the system's reason.
+QString renameOver(const QString &from, const QString &to)
+{
+#ifdef Q_OS_WIN
+    // No replacing rename in Qt's API on Windows: the old page goes first.
+    QFile::remove(to);
+    QFile file(from);
+    return file.rename(to) ? QString() : file.errorString();
+#else
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return QString();
+    return qt_error_string(errno);
+#endif
+}
+
 } // namespace
 
 PageWriter::PageWriter(QObject *parent)
@@ -253,23 +292,24 @@ PageWriter::~PageWriter()
     m_pool.waitForDone();
 }
 
-void PageWriter::write(int ticket, std::shared_ptr<const QImage> image, const QString &path)
+void PageWriter::write(
+    int ticket, std::shared_ptr<const QImage> image, const QString &path, const QSize &scaleTo)
 {
-    m_pool.start([this, ticket, image = std::move(image), path] {
-        const QString error = writePng(*image, path);
+    m_pool.start([this, ticket, image = std::move(image), path, scaleTo] {
+        const QString error = writePng(scaledIfAsked(*image, scaleTo), path);
         emit written(ticket, error);
     });
 }
 
-QString PageWriter::writeNow(const QImage &image, const QString &path)
+QString PageWriter::writeNow(const QImage &image, const QString &path, const QSize &scaleTo)
 {
-    return writePng(image, path, &m_pool);
+    return writePng(scaledIfAsked(image, scaleTo), path, &m_pool);
 }
 
 QString PageWriter::writePng(const QImage &image, const QString &path, QThreadPool *helpers)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    QFile file(temporaryPath(path));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
         return file.errorString();
     QString error;
     const qint64 rawBytes = qint64(image.width()) * image.height() * 4;
@@ -287,7 +327,12 @@ QString PageWriter::writePng(const QImage &image, const QString &path, QThreadPo
     }
     if (error.isEmpty() && !file.flush())
         error = file.errorString();
-    // A truncated PNG under the page's name would pass for a page; none is better.
+    file.close();
+    if (error.isEmpty() && file.error() != QFileDevice::NoError)
+        error = file.errorString();
+    if (error.isEmpty())
+        error = renameOver(file.fileName(), path);
+    // A truncated PNG would pass for a page; none is better.
     if (!error.isEmpty())
         file.remove();
     return error;

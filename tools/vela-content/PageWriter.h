@@ -2,6 +2,7 @@
 #define VELA_PAGEWRITER_H
 
 #include <QObject>
+#include <QSize>
 #include <QString>
 #include <QThreadPool>
 
@@ -16,6 +17,10 @@ class QImage;
 // is encoded and written by one thread of the pool, which then emits written(). Receivers in
 // the object's thread get it queued. writeNow() lends the pool's idle threads to one image and
 // returns when it is written. The destructor waits for every write that was handed over.
+//
+// A PNG is written under a hidden temporary name beside its final one and renamed into place
+// once complete, so an interrupted run or a full disk never leaves a file cut short under a
+// page's name; a write that fails removes what it wrote.
 class PageWriter : public QObject
 {
     Q_OBJECT
@@ -27,11 +32,13 @@ public:
     PageWriter &operator=(const PageWriter &) = delete;
 
     // The writer holds the image until the file is written; ticket comes back in written().
-    void write(int ticket, std::shared_ptr<const QImage> image, const QString &path);
+    // With a valid scaleTo the image is first scaled to that size, smoothly.
+    void write(int ticket, std::shared_ptr<const QImage> image, const QString &path,
+        const QSize &scaleTo = QSize());
 
     // Writes one image as PNG in the calling thread, helped by the idle threads of the pool;
     // for a page that nothing else is left to overlap with.
-    QString writeNow(const QImage &image, const QString &path);
+    QString writeNow(const QImage &image, const QString &path, const QSize &scaleTo = QSize());
 
     // Writes one image as PNG in the calling thread, which the idle threads of helpers help to
     // encode when the image is large enough; an empty string on success, else why not.

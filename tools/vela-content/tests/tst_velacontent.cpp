@@ -13,6 +13,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <csignal>
+#endif
+
 class tst_VelaContent : public QObject
 {
     Q_OBJECT
@@ -25,7 +29,7 @@ private slots:
     void reportsFailuresWithTheReadersMessage();
     void rejectsBadArguments_data();
     void rejectsBadArguments();
-    void readsTheBundledSamplesWithoutArguments();
+    void readsTheBundledSamplesWhenAsked();
     void passesCacheLimitsThrough();
     void writesEveryPageOfALongDocument_data();
     void writesEveryPageOfALongDocument();
@@ -39,6 +43,9 @@ private slots:
     void rejectsAnUnusableOutputFolder();
     void showsProgressOnlyWhereStandardErrorIsATerminal_data();
     void showsProgressOnlyWhereStandardErrorIsATerminal();
+    void stopsCleanlyOnASignal_data();
+    void stopsCleanlyOnASignal();
+    void keepsWritingWhenTheListingIsNotRead();
 
 private:
     struct Run
@@ -84,6 +91,11 @@ void tst_VelaContent::initTestCase()
         pdf.newPage();
         p.fillRect(QRect(10, 10, 50, 50), Qt::blue);
     }
+
+    QFile notes(m_dir.filePath("notes.txt"));
+    QVERIFY(notes.open(QIODevice::WriteOnly));
+    notes.write("not content\n");
+    notes.close();
 
     QFile damaged(m_dir.filePath("damaged.pdf"));
     QVERIFY(damaged.open(QIODevice::WriteOnly));
@@ -160,7 +172,7 @@ QStringList tst_VelaContent::pngNames(const QString &outDir) const
 void tst_VelaContent::writesEveryRequestedPage_data()
 {
     QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QStringList>("pngs"); // file names written
+    QTest::addColumn<QStringList>("pngs"); // file names written, in the order of their lines
     QTest::addColumn<QList<QSize>>("sizes"); // their sizes, in the same order
 
     QTest::newRow("one image") << QStringList {"picture.png"} << QStringList {"picture_0.png"}
@@ -182,6 +194,33 @@ void tst_VelaContent::writesEveryRequestedPage_data()
         << QStringList {"doc.pdf", "picture.png"}
         << QStringList {"doc_0.png", "doc_1.png", "doc_2.png", "picture_0.png"}
         << QList<QSize> {{200, 100}, {300, 150}, {120, 240}, {64, 48}};
+    // Read in parallel, printed as named.
+    QTest::newRow("argument order")
+        << QStringList {"photo.jpg", "doc.pdf", "picture.png"}
+        << QStringList {"photo_0.png", "doc_0.png", "doc_1.png", "doc_2.png", "picture_0.png"}
+        << QList<QSize> {{100, 80}, {200, 100}, {300, 150}, {120, 240}, {64, 48}};
+    QTest::newRow("resolution: pages, not pictures")
+        << QStringList {"-r", "144", "doc.pdf", "picture.png"}
+        << QStringList {"doc_0.png", "doc_1.png", "doc_2.png", "picture_0.png"}
+        << QList<QSize> {{400, 200}, {600, 300}, {240, 480}, {64, 48}};
+    QTest::newRow("scale-to: longest side")
+        << QStringList {"--scale-to", "100", "doc.pdf", "picture.png"}
+        << QStringList {"doc_0.png", "doc_1.png", "doc_2.png", "picture_0.png"}
+        << QList<QSize> {{100, 50}, {100, 50}, {50, 100}, {100, 75}};
+    QTest::newRow("size: fit within")
+        << QStringList {"--size", "150x150", "--page", "-1", "doc.pdf", "photo.jpg"}
+        << QStringList {"doc_2.png", "photo_0.png"} << QList<QSize> {{75, 150}, {150, 120}};
+    QTest::newRow("page list in its own order")
+        << QStringList {"--pages", "N,1-2", "doc.pdf"}
+        << QStringList {"doc_2.png", "doc_0.png", "doc_1.png"}
+        << QList<QSize> {{120, 240}, {200, 100}, {300, 150}};
+    QTest::newRow("page list downwards, counted from the end")
+        << QStringList {"--pages", "N-1-1", "doc.pdf", "picture.png"}
+        << QStringList {"doc_1.png", "doc_0.png", "picture_0.png"}
+        << QList<QSize> {{300, 150}, {200, 100}, {64, 48}};
+    QTest::newRow("output template")
+        << QStringList {"--output=%b-%03n.png", "--pages", "2-3", "doc.pdf"}
+        << QStringList {"doc-002.png", "doc-003.png"} << QList<QSize> {{300, 150}, {120, 240}};
 }
 
 void tst_VelaContent::writesEveryRequestedPage()
@@ -196,7 +235,9 @@ void tst_VelaContent::writesEveryRequestedPage()
     QVERIFY2(result.exitCode == 0, qPrintable(result.err));
     // Progress lines are for terminals only; a pipe gets nothing on standard error.
     QCOMPARE(result.err, QString());
-    QCOMPARE(pngNames(out.path()), pngs);
+    QStringList sorted = pngs;
+    sorted.sort();
+    QCOMPARE(pngNames(out.path()), sorted);
     for (int i = 0; i < pngs.size(); ++i) {
         const QImage written(out.filePath(pngs.at(i)));
         QCOMPARE(written.size(), sizes.at(i));
@@ -204,25 +245,22 @@ void tst_VelaContent::writesEveryRequestedPage()
         // its colour and alpha exactly.
         const bool translucent = pngs.at(i).startsWith(QLatin1String("picture"));
         QCOMPARE(written.hasAlphaChannel(), translucent);
-        if (translucent)
+        if (translucent && written.size() == QSize(64, 48))
             QCOMPARE(written.pixelColor(3, 3), QColor(10, 200, 30, 128));
     }
-    // Files are read in parallel, so their lines may come in any order; a file's own pages
-    // come in page order.
     QStringList lines = result.out.split('\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), pngs.size() + 1);
     const QString summary = lines.takeLast();
-    QVERIFY2(summary.startsWith(QStringLiteral("%1 pages written, 0 failed").arg(pngs.size()))
+    const QString written = pngs.size() == 1 ? QStringLiteral("1 page written")
+                                             : QStringLiteral("%1 pages written").arg(pngs.size());
+    QVERIFY2(summary.startsWith(written + QLatin1String(", 0 failed"))
             && summary.contains(QLatin1String("cache: ")),
         qPrintable(summary));
     for (int i = 0; i < pngs.size(); ++i) {
         const QSize size = sizes.at(i);
         const QString sizeText = QStringLiteral("\t%1x%2\t").arg(size.width()).arg(size.height());
-        const auto line = std::find_if(lines.cbegin(), lines.cend(), [&](const QString &l) {
-            return l.endsWith(QDir::separator() + pngs.at(i)) || l.endsWith('/' + pngs.at(i));
-        });
-        QVERIFY2(line != lines.cend(), qPrintable(pngs.at(i)));
-        QVERIFY2(line->contains(sizeText), qPrintable(*line));
+        QVERIFY2(lines.at(i).endsWith('/' + pngs.at(i)) && lines.at(i).contains(sizeText),
+            qPrintable(lines.at(i)));
     }
 }
 
@@ -232,13 +270,26 @@ void tst_VelaContent::reportsFailuresWithTheReadersMessage_data()
     QTest::addColumn<QString>("message");
     QTest::addColumn<QStringList>("pngs");
 
-    QTest::newRow("missing file") << QStringList {"nothing-here.png"} << "The file does not exist."
+    // A file that is not there has no pages to number.
+    QTest::newRow("missing file") << QStringList {"nothing-here.png"}
+                                  << "nothing-here.png: The file does not exist.\n"
                                   << QStringList {};
     QTest::newRow("damaged document")
         << QStringList {"damaged.pdf"} << "The pdf file cannot be opened." << QStringList {};
     QTest::newRow("page beyond the count")
         << QStringList {"--page", "3", "doc.pdf"}
         << "The specified page index is over page count. The page count is 3." << QStringList {};
+    // Reported once, not once per page outside.
+    QTest::newRow("page list past the end")
+        << QStringList {"--pages", "2-6", "doc.pdf"}
+        << "doc.pdf: page 3: The specified page index is over page count. The page count is "
+           "3.\n"
+        << QStringList {"doc_1.png", "doc_2.png"};
+    QTest::newRow("a folder") << QStringList {"--pages", "1", "."} << ": is a folder, not a file"
+                              << QStringList {};
+    QTest::newRow("unsupported type, with the supported ones")
+        << QStringList {"notes.txt"}
+        << "notes.txt: The content type is unsupported. (vela-content reads " << QStringList {};
     QTest::newRow("one bad among good")
         << QStringList {"picture.png", "nothing-here.pdf"} << "The file does not exist."
         << QStringList {"picture_0.png"};
@@ -257,7 +308,9 @@ void tst_VelaContent::reportsFailuresWithTheReadersMessage()
     QFETCH(QString, message);
     QFETCH(QStringList, pngs);
 
-    const QStringList absolute = inTestDir(args);
+    QStringList absolute = inTestDir(args);
+    if (absolute.constLast() == QLatin1String("."))
+        absolute.last() = m_dir.path();
     for (const QString &arg : absolute) {
         if (arg.endsWith(QLatin1String("encrypted.pdf")) && !QFile::exists(arg))
             QSKIP("qpdf could not make the encrypted document");
@@ -267,6 +320,7 @@ void tst_VelaContent::reportsFailuresWithTheReadersMessage()
 
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(result.err.contains(message), qPrintable(result.err));
+    QCOMPARE(result.err.count('\n'), 1);
     QCOMPARE(pngNames(out.path()), pngs);
 }
 
@@ -280,6 +334,15 @@ void tst_VelaContent::rejectsBadArguments_data()
     QTest::newRow("bytes not a number") << QStringList {"--max-cache-bytes", "lots", "x.png"};
     QTest::newRow("unknown option") << QStringList {"--colour", "x.png"};
     QTest::newRow("missing option value") << QStringList {"--page"};
+    QTest::newRow("no file") << QStringList {};
+    QTest::newRow("page given twice") << QStringList {"--page", "0", "--page", "1", "x.pdf"};
+    QTest::newRow("page and pages") << QStringList {"--page", "0", "--pages", "1", "x.pdf"};
+    QTest::newRow("pages are one-based") << QStringList {"--pages", "0-2", "x.pdf"};
+    QTest::newRow("pages not a list") << QStringList {"--pages", "1-3;7", "x.pdf"};
+    QTest::newRow("resolution and size") << QStringList {"-r", "150", "--size", "9x9", "x.pdf"};
+    QTest::newRow("resolution zero") << QStringList {"--resolution", "0", "x.pdf"};
+    QTest::newRow("size not WxH") << QStringList {"--size", "100", "x.pdf"};
+    QTest::newRow("unknown template field") << QStringList {"--output=%b_%q.png", "x.pdf"};
 }
 
 void tst_VelaContent::rejectsBadArguments()
@@ -292,10 +355,10 @@ void tst_VelaContent::rejectsBadArguments()
     QVERIFY(pngNames(out.path()).isEmpty());
 }
 
-void tst_VelaContent::readsTheBundledSamplesWithoutArguments()
+void tst_VelaContent::readsTheBundledSamplesWhenAsked()
 {
     QTemporaryDir out;
-    const Run result = run({}, out.path());
+    const Run result = run({"--samples"}, out.path());
     QVERIFY2(result.exitCode == 0, qPrintable(result.err));
     QCOMPARE(pngNames(out.path()),
         (QStringList {"vela-brochure_0.png", "vela-brochure_1.png", "vela-brochure_2.png",
@@ -511,6 +574,73 @@ void tst_VelaContent::showsProgressOnlyWhereStandardErrorIsATerminal()
     const QByteArray onPipe = err.open(QIODevice::ReadOnly) ? err.readAll() : QByteArray();
     QCOMPARE(onTerminal.contains("doc.pdf: 2/3 pages"), progress);
     QVERIFY2(!onPipe.contains("pages\r") && !onPipe.contains("/3 pages"), onPipe.constData());
+}
+
+void tst_VelaContent::stopsCleanlyOnASignal_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<int>("exitCode");
+
+#ifdef Q_OS_UNIX
+    QTest::newRow("SIGINT") << int(SIGINT) << 130;
+    QTest::newRow("SIGTERM") << int(SIGTERM) << 143;
+#endif
+}
+
+void tst_VelaContent::stopsCleanlyOnASignal()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("signals are a Unix matter");
+#else
+    QFETCH(int, signalNumber);
+    QFETCH(int, exitCode);
+
+    // Large pages, so that several are being written when the signal comes.
+    QTemporaryDir out;
+    QProcess process;
+    process.start(m_tool, {"-r", "300", m_dir.filePath("long.pdf"), "--out", out.path()});
+    QVERIFY(process.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 60000);
+    QCOMPARE(::kill(pid_t(process.processId()), signalNumber), 0);
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), exitCode);
+
+    // The summary of what was done, and every PNG under its name whole: nothing half
+    // written, under its own name or a temporary one.
+    const QStringList lines
+        = QString::fromLocal8Bit(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    QVERIFY(!lines.isEmpty());
+    QVERIFY2(
+        lines.constLast().contains(QLatin1String("interrupted")), qPrintable(lines.constLast()));
+    const QStringList written = pngNames(out.path());
+    QCOMPARE(written.size(), lines.size() - 1);
+    QVERIFY(written.size() < 400);
+    QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), written);
+    for (const QString &name : written) {
+        QFile png(out.filePath(name));
+        QVERIFY(png.open(QIODevice::ReadOnly));
+        QVERIFY2(png.readAll().endsWith(QByteArray("IEND\xae\x42\x60\x82", 8)), qPrintable(name));
+    }
+#endif
+}
+
+void tst_VelaContent::keepsWritingWhenTheListingIsNotRead()
+{
+    const QString shell = QStandardPaths::findExecutable(QStringLiteral("bash"));
+    if (shell.isEmpty())
+        QSKIP("bash is not installed");
+    // head leaves after the first line; the tool's status is the pipe's first.
+    QTemporaryDir out;
+    QProcess process;
+    process.start(shell,
+        {"-c", "\"$0\" \"$@\" | head -1; exit ${PIPESTATUS[0]}", m_tool, m_dir.filePath("long.pdf"),
+            "--out", out.path()});
+    QVERIFY(process.waitForFinished(120000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(process.readAllStandardOutput().count('\n'), 1);
+    QCOMPARE(pngNames(out.path()).size(), 400);
 }
 
 QTEST_MAIN(tst_VelaContent)
