@@ -18,8 +18,8 @@
 #include <QThread>
 #include <cstdio>
 
-using Vela::VlContentReader;
 using Vela::MediaType;
+using Vela::VlContentReader;
 using Vela::VlExtension;
 using Vela::VlPdf;
 

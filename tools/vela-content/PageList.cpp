@@ -25,11 +25,18 @@ QString PageList::parse(const QString &text)
 {
     m_ranges.clear();
     // Greedy: "N-2" is the page two before the last, and "N-2-1" runs from there to page 1.
+    // "-1" is the last page, "-2" the one before it, as in mutool.
     const auto readEnd = [](const QString &item, int *at, End *end) {
         int position = *at;
         end->value = 0;
-        end->fromLast = position < item.size() && item.at(position) == QLatin1Char('N');
-        if (end->fromLast) {
+        end->fromLast = position < item.size()
+            && (item.at(position) == QLatin1Char('N') || item.at(position) == QLatin1Char('-'));
+        if (end->fromLast && item.at(position) == QLatin1Char('-')) {
+            ++position;
+            if (!readNumber(item, &position, &end->value) || end->value < 1)
+                return false;
+            --end->value;
+        } else if (end->fromLast) {
             ++position;
             if (position + 1 < item.size() && item.at(position) == QLatin1Char('-')
                 && item.at(position + 1).isDigit()) {

@@ -5,8 +5,9 @@
 #include <QVector>
 
 // A list of pages as a user of document tools writes it: one-based numbers and ranges joined
-// by commas, "N" for the last page and "N-2" for two pages before it, so "1-3,7,N". A range may
-// run downwards ("5-3" is 5, 4, 3). The list is read once and resolved for each document, whose
+// by commas, "N" for the last page and "N-2" for two pages before it, so "1-3,7,N"; "-1" is the
+// last page too and "-3" the same as "N-2", as mutool counts from the end. A range may run
+// downwards ("5-3" is 5, 4, 3). The list is read once and resolved for each document, whose
 // page count is what "N" stands for.
 class PageList
 {

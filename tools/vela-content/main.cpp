@@ -189,9 +189,9 @@ int main(int argc, char **argv)
                        "(default: natural size)."),
         QStringLiteral("WxH"));
     const QCommandLineOption pagesOption(QStringLiteral("pages"),
-        QStringLiteral("Read only these pages of each document, one-based: 1-3,7,N (N is the "
-                       "last page, N-2 two before it; ranges may run downwards). Default: every "
-                       "page."),
+        QStringLiteral("Read only these pages of each document, one-based: 1-3,7,N (N or -1 is "
+                       "the last page, N-2 or -3 two before it; ranges may run downwards). "
+                       "Default: every page."),
         QStringLiteral("LIST"));
     const QCommandLineOption pageOption(QStringLiteral("page"),
         QStringLiteral("Read only page N of each document (zero-based; -1 is the last page). "

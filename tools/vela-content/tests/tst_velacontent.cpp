@@ -211,7 +211,7 @@ void tst_VelaContent::writesEveryRequestedPage_data()
         << QStringList {"--size", "150x150", "--page", "-1", "doc.pdf", "photo.jpg"}
         << QStringList {"doc_2.png", "photo_0.png"} << QList<QSize> {{75, 150}, {150, 120}};
     QTest::newRow("page list in its own order")
-        << QStringList {"--pages", "N,1-2", "doc.pdf"}
+        << QStringList {"--pages", "-1,1-2", "doc.pdf"}
         << QStringList {"doc_2.png", "doc_0.png", "doc_1.png"}
         << QList<QSize> {{120, 240}, {200, 100}, {300, 150}};
     QTest::newRow("page list downwards, counted from the end")
