@@ -205,8 +205,8 @@ int main(int argc, char **argv)
                        "%0Nd and %0Nn zero-padded to N digits, %b base name of the file, %% a "
                        "percent sign (default %b_%d.png)."),
         QStringLiteral("TEMPLATE"), QStringLiteral("%b_%d.png"));
-    const QCommandLineOption samplesOption(
-        QStringLiteral("samples"), QStringLiteral("Read the bundled samples too."));
+    const QCommandLineOption samplesOption(QStringLiteral("samples"),
+        QStringLiteral("Read the bundled samples too (default: only the FILEs named)."));
     const QCommandLineOption maxBytesOption(QStringLiteral("max-cache-bytes"),
         QStringLiteral("Maximum bytes of the image cache (default 104857600)."),
         QStringLiteral("BYTES"));
