@@ -238,6 +238,19 @@ QByteArray encodePng(const QImage &source, QThreadPool *helpers)
     return png;
 }
 
+// A short write (a disk that filled up) sets no error; writing the rest does, with the
+// system's reason.
+QString writeAll(QFile &file, const QByteArray &bytes)
+{
+    for (qint64 done = 0; done < bytes.size();) {
+        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
+        if (written <= 0)
+            return file.errorString();
+        done += written;
+    }
+    return QString();
+}
+
 QImage scaledIfAsked(const QImage &image, const QSize &scaleTo)
 {
     if (!scaleTo.isValid() || scaleTo == image.size())
@@ -322,8 +335,8 @@ QString PageWriter::writePng(const QImage &image, const QString &path, QThreadPo
         const QByteArray png = encodePng(image, helpers);
         if (png.isEmpty())
             error = tr("the image could not be encoded");
-        else if (file.write(png) != png.size())
-            error = file.errorString();
+        else
+            error = writeAll(file, png);
     }
     if (error.isEmpty() && !file.flush())
         error = file.errorString();
