@@ -46,6 +46,7 @@ private slots:
     void stopsCleanlyOnASignal_data();
     void stopsCleanlyOnASignal();
     void keepsWritingWhenTheListingIsNotRead();
+    void readsAFileWhoseNameIsNotText();
 
 private:
     struct Run
@@ -641,6 +642,25 @@ void tst_VelaContent::keepsWritingWhenTheListingIsNotRead()
     QCOMPARE(process.exitCode(), 0);
     QCOMPARE(process.readAllStandardOutput().count('\n'), 1);
     QCOMPARE(pngNames(out.path()).size(), 400);
+}
+
+void tst_VelaContent::readsAFileWhoseNameIsNotText()
+{
+    const QString shell = QStandardPaths::findExecutable(QStringLiteral("bash"));
+    if (shell.isEmpty())
+        QSKIP("bash is not installed");
+    // A Latin-1 byte in a UTF-8 world: no QString names the file, so the shell does.
+    QTemporaryDir out;
+    QProcess process;
+    process.setWorkingDirectory(m_dir.path());
+    process.start(shell,
+        {"-c", "cp picture.png $'caf\\xe9.png' && \"$0\" $'caf\\xe9.png' --out \"$1\"", m_tool,
+            out.path()});
+    QVERIFY(process.waitForFinished(60000));
+    QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
+    const QStringList written = pngNames(out.path());
+    QCOMPARE(written.size(), 1);
+    QCOMPARE(QImage(out.filePath(written.first())).size(), QSize(64, 48));
 }
 
 QTEST_MAIN(tst_VelaContent)
