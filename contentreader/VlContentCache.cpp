@@ -22,6 +22,7 @@ namespace {
 constexpr qint64 digestChunkSize = 524288;
 
 std::atomic<VlContentCache *> createdCache {nullptr};
+std::atomic<QThread *> givenHome {nullptr};
 
 bool isImage(const QString &uri)
 {
@@ -115,8 +116,15 @@ VlContentCache *VlContentCache::instance()
 
 QThread *VlContentCache::homeThread()
 {
+    if (QThread *home = givenHome.load())
+        return home;
     QCoreApplication *application = QCoreApplication::instance();
     return application ? application->thread() : QThread::currentThread();
+}
+
+void VlContentCache::setHomeThread(QThread *thread)
+{
+    givenHome.store(thread);
 }
 
 VlContentCache *VlContentCache::createdInstance()

@@ -28,11 +28,11 @@ class VlContentCacheCorrector;
 // The process-wide store of every image the reader produced, by uri, page and size key.
 //
 // Threads: the cache and its corrector live in the thread that constructed the cache (instance()
-// moves them to homeThread()), and the corrector's slots and maintenance calls run there (that
-// thread needs an event loop). The
-// corrector thread only runs an empty event loop whose start and end switch the corrector on
-// and off. Worker threads call insert, setPageCount and contains; the facade's callers call
-// the getters. Lock order: contents lock before total-bytes lock.
+// moves them to homeThread(), for the reader its own thread), and the corrector's slots and
+// maintenance calls run there (that thread needs an event loop). The corrector thread only
+// runs an empty event loop whose start and end switch the corrector on and off. Worker threads call
+// insert, setPageCount and contains; the facade's callers call the getters. Lock order: contents
+// lock before total-bytes lock.
 class VlContentCache : public QObject
 {
     Q_OBJECT
@@ -56,9 +56,13 @@ public:
     static VlContentCache *instance();
     // The process-wide instance if instance() has made it, else null; never creates it.
     static VlContentCache *createdInstance();
-    // Where the reader's long-lived objects live: the application's thread, which outlives
-    // every other, or the calling thread when there is no application object.
+    // Where the cache and its corrector live: the thread given to setHomeThread() (the
+    // reader's own), else the application's thread, or the calling thread when there is no
+    // application object.
     static QThread *homeThread();
+    // Gives the cache made from now on its home; the reader sets its own thread before any
+    // of its calls can make the cache.
+    static void setHomeThread(QThread *thread);
 
     // Lower-case hexadecimal SHA-1 of a file, read in 512 KiB chunks; empty when the file is
     // missing or unreadable. With processEvents the calling thread's events run after each

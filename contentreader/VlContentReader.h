@@ -20,12 +20,18 @@ class VlContentReader_Ctrl;
 // process-wide image cache. Every operation is static and acts on one global instance.
 //
 // Threads: every call may come from any thread, which need not run an event loop and may end
-// at any time. The reader, the cache and the controller of each uri live in the application's
-// thread (the thread of the first call when there is no application object), which must run
-// an event loop; the signals are emitted there. Each uri read has a worker thread of its own,
-// which is stopped once it has been idle for idleThreadTimeout() ms and started again by the
-// next read of that uri. quit() may be called from any thread or slot; it ends everything, and
-// afterwards every call is a harmless no-op.
+// at any time, before or after the application object exists. The reader, the cache with its
+// corrector and the controller of each uri live in the reader's own thread, which runs its
+// event loop from the moment an application object exists until quit(), whatever the
+// application's thread does; the signals are emitted there and reach receivers in other
+// threads queued, the answers to one uri in the order of its requests. Requests made before
+// the application object exists are kept and read once it does. Each uri read has a worker
+// thread of its own, which is stopped once it has been idle for idleThreadTimeout() ms and
+// started again by the next read of that uri. quit() may be called from any thread or slot:
+// it ends the reader's loop, after which that thread deletes the controllers (joining their
+// workers), waits for calls already under way in other threads, deletes the cache (joining
+// the corrector's thread) and last the reader, and ends. Afterwards every call is a harmless
+// no-op; the application object's destructor waits for the end when quit() was called.
 class VLCONTENTREADER_EXPORT VlContentReader : public QObject
 {
     Q_OBJECT
@@ -73,8 +79,9 @@ public:
     // the deletion quit() scheduled has run, null from then on.
     static VlContentReader *globalInstance();
     // Schedules the deletion of every controller (each joins its worker thread), of the cache
-    // and then of the reader, whose destroyed signal ends it all. Reads after quit() are
-    // ignored; the reader cannot be started again within the process.
+    // and then of the reader, whose destroyed signal is the reader thread's last act. Never
+    // waits; calls after quit() are ignored, and the reader cannot be started again within
+    // the process.
     static void quit();
 
 signals:
@@ -92,6 +99,8 @@ private slots:
     void on_gotContentPageCount(const QString &uri, int pageCount);
 
 private:
+    class Home;
+
     explicit VlContentReader(QObject *parent = nullptr);
 
     void p_read(const QString &uri, int pageIndex, const QSize &requestedSize);

@@ -17,7 +17,7 @@ std::atomic<uint> workerStackSize {0};
 VlContentReader_Ctrl::VlContentReader_Ctrl(const QString &uri, QObject *parent)
     : QObject(parent)
     , uri(uri)
-    , workerThread(nullptr)
+    , workerThread(this)
     , worker(nullptr)
     , destroying(false)
     , idleTimer(this)
@@ -85,11 +85,11 @@ void VlContentReader_Ctrl::read(int pageIndex, const QSize &size)
 {
     if (!destroying && !workerThread.isRunning() && !startWorkerThread()) {
         // Answered from the event loop, like any other request, never inside the caller's
-        // read(), and with the requested size, as the worker answers.
+        // read(), and with QSize() as the worker answers: content is read at natural size.
         const QString message = tr("The reader thread could not be started.");
         QMetaObject::invokeMethod(
             this,
-            [this, pageIndex, size, message] { emit failedToRead(uri, pageIndex, message, size); },
+            [this, pageIndex, message] { emit failedToRead(uri, pageIndex, message, QSize()); },
             Qt::QueuedConnection);
         return;
     }

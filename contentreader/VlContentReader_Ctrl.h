@@ -64,6 +64,7 @@ private:
     bool startWorkerThread();
 
     QString uri;
+    // A child, so that it moves with the controller and keeps no tie to the caller's thread.
     QThread workerThread;
     VlContentReader_Thr *worker;
     bool destroying;

@@ -4,11 +4,14 @@
 //   soak [SECONDS]        (default 60)
 //
 // The reader cannot be started again within a process, so each reader life is a child process
-// (soak --life SECONDS) that reads from its main thread and from short-lived host threads:
-// thousands of distinct generated images and PDFs, files rewritten while they are read, limits
-// raised and lowered, clearAllCache(), pages asked as -1, and at the end quit() from a host
-// thread. The parent adds up the lives and prints the figures; it exits 1 when any request was
-// lost, a byte count was wrong or a life failed (a sanitizer report ends a life with failure).
+// (soak --life SECONDS loop|blocked) that reads from a driving thread and from short-lived host
+// threads: thousands of distinct generated images and PDFs, files rewritten while they are
+// read, limits raised and lowered, clearAllCache(), pages asked as -1. Lives take turns
+// between two hosts: one drives from the main thread's loop and ends with quit() from a host
+// thread; the other drives from a worker thread with its own loop while the main thread is
+// blocked in QThread::wait(), and ends with quit() from aboutToQuit. The parent adds up the
+// lives and prints the figures; it exits 1 when any request was lost, a byte count was wrong,
+// quit() did not complete or a life failed (a sanitizer report ends a life with failure).
 
 #include "VlContentCache.h"
 #include "VlContentReader.h"
@@ -67,13 +70,17 @@ ProcessFigures processFigures()
 class Life : public QObject
 {
 public:
-    explicit Life(int seconds)
+    Life(int seconds, bool mainBlocked)
         : seconds(seconds)
+        , mainBlocked(mainBlocked)
     { }
 
     int run();
 
 private:
+    // Reads for the life's time in the calling thread's loop; true when the cache's count was
+    // true at the end.
+    bool drive(VlContentReader *reader);
     QString newImage();
     QString newPdf();
     void read(const QString &uri, int page);
@@ -83,6 +90,7 @@ private:
     bool cacheCountIsTrue() const;
 
     const int seconds;
+    const bool mainBlocked;
     QTemporaryDir dir;
     QRandomGenerator random {QRandomGenerator::securelySeeded()};
     QStringList imageFiles;
@@ -90,6 +98,9 @@ private:
     QStringList pdfSources;
     QAtomicInteger<qint64> requests {0};
     QAtomicInteger<int> hostsRunning {0};
+    // Host thread objects not yet deleted: their deletion runs in the driving thread's loop,
+    // which must see it through before it ends.
+    QAtomicInteger<int> hostObjects {0};
     qint64 answers = 0;
     int peakThreads = 0;
     int files = 0;
@@ -169,12 +180,14 @@ void Life::hostThread()
     uris << newImage() << newImage();
     imageFiles << uris.mid(uris.size() - 2);
     hostsRunning.fetchAndAddOrdered(1);
+    hostObjects.fetchAndAddOrdered(1);
     QThread *thread = QThread::create([this, uris] {
         for (const QString &uri : uris)
             read(uri, 0);
         hostsRunning.fetchAndAddOrdered(-1);
     });
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    connect(thread, &QObject::destroyed, [this] { hostObjects.fetchAndAddOrdered(-1); });
     thread->start();
 }
 
@@ -209,16 +222,8 @@ bool Life::cacheCountIsTrue() const
     return false;
 }
 
-int Life::run()
+bool Life::drive(VlContentReader *reader)
 {
-    if (!dir.isValid())
-        return 2;
-    // The reader's diagnostics would drown the figures.
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &message) {
-        if (type != QtDebugMsg && type != QtInfoMsg)
-            std::fprintf(stderr, "%s\n", qPrintable(message));
-    });
-    QPointer<VlContentReader> reader = VlContentReader::globalInstance();
     connect(reader, &VlContentReader::readyContent, this, [this] { ++answers; });
     connect(reader, &VlContentReader::failedToRead, this, [this] { ++answers; });
     VlContentReader::setIdleThreadTimeout(300 + random.bounded(700));
@@ -243,16 +248,52 @@ int Life::run()
     driver.stop();
     hosts.stop();
     // Host threads still running add their last requests first.
-    waitFor([&] { return hostsRunning.loadAcquire() == 0 && answers == requests.loadAcquire(); },
+    waitFor(
+        [&] {
+            return hostsRunning.loadAcquire() == 0 && hostObjects.loadAcquire() == 0
+                && answers == requests.loadAcquire();
+        },
         120000);
-    const bool countTrue = cacheCountIsTrue();
+    return cacheCountIsTrue();
+}
 
-    QThread *quitter = QThread::create([] { VlContentReader::quit(); });
-    quitter->start();
-    const bool ended = waitFor([&] { return reader.isNull(); }, 60000);
-    quitter->wait();
-    delete quitter;
-    sampler.stop();
+int Life::run()
+{
+    if (!dir.isValid())
+        return 2;
+    // The reader's diagnostics would drown the figures.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &message) {
+        if (type != QtDebugMsg && type != QtInfoMsg)
+            std::fprintf(stderr, "%s\n", qPrintable(message));
+    });
+    QPointer<VlContentReader> reader = VlContentReader::globalInstance();
+
+    bool countTrue = false;
+    bool ended = false;
+    if (mainBlocked) {
+        // The host reads from a worker thread with its own loop; the main thread runs no
+        // event until the host is done, and then quits as a Qt program does.
+        QThread *host = QThread::create([&] { countTrue = drive(reader); });
+        moveToThread(host);
+        host->start();
+        host->wait();
+        delete host;
+        connect(qApp, &QCoreApplication::aboutToQuit, [] { VlContentReader::quit(); });
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        qApp->exec();
+        // The reader ends without the main thread's events.
+        QDeadlineTimer deadline(60000);
+        while (!reader.isNull() && !deadline.hasExpired())
+            QThread::msleep(10);
+        ended = reader.isNull();
+    } else {
+        countTrue = drive(reader);
+        QThread *quitter = QThread::create([] { VlContentReader::quit(); });
+        quitter->start();
+        ended = waitFor([&] { return reader.isNull(); }, 60000);
+        quitter->wait();
+        delete quitter;
+    }
     if (!ended)
         std::fprintf(stderr, "soak: quit() did not complete\n");
 
@@ -273,15 +314,19 @@ int runLives(int seconds)
     qint64 peakRss = 0;
     qint64 lastRss = 0;
     int lives = 0;
+    int blockedLives = 0;
     bool ok = true;
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < qint64(seconds) * 1000) {
         const int remaining = int(seconds - clock.elapsed() / 1000);
+        const bool blocked = lives % 2 == 1;
+        blockedLives += blocked ? 1 : 0;
         QProcess life;
         life.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         life.start(QCoreApplication::applicationFilePath(),
-            {QStringLiteral("--life"), QString::number(qBound(2, remaining, lifeSeconds))});
+            {QStringLiteral("--life"), QString::number(qBound(2, remaining, lifeSeconds)),
+                QLatin1String(blocked ? "blocked" : "loop")});
         life.waitForFinished(-1);
         const QList<QByteArray> figures = life.readAllStandardOutput().trimmed().split(' ');
         ++lives;
@@ -302,7 +347,9 @@ int runLives(int seconds)
         if (!ok)
             break;
     }
-    std::printf("soak: %d s, %d reader lives\n", seconds, lives);
+    std::printf("soak: %d s, %d reader lives (%d with the main thread blocked, quit() from "
+                "aboutToQuit)\n",
+        seconds, lives, blockedLives);
     std::printf("requests %lld\nanswers %lld\nlost %lld\npeak threads %d\n"
                 "peak RSS %.1f MiB\nRSS after last quit %.1f MiB\n",
         static_cast<long long>(requests), static_cast<long long>(answers),
@@ -321,8 +368,8 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() == 3 && arguments[1] == QLatin1String("--life"))
-        return Life(arguments[2].toInt()).run();
+    if (arguments.size() == 4 && arguments[1] == QLatin1String("--life"))
+        return Life(arguments[2].toInt(), arguments[3] == QLatin1String("blocked")).run();
     bool ok = true;
     const int seconds = arguments.size() > 1 ? arguments[1].toInt(&ok) : 60;
     if (!ok || seconds < 1) {

@@ -29,6 +29,7 @@ private slots:
     void limitsEnforcedAfterFirstCallerEnded();
     void threadThatCannotStartAnswers();
     void idleThreadsReleased();
+    void staleIdleNoticeKeepsCurrentController();
     void quitInsideMaintenancePass();
 
 private:
@@ -121,7 +122,7 @@ void tst_VlContentReaderThreads::threadThatCannotStartAnswers()
     VlContentReader::read(file, 0, QSize(30, 20));
     QTRY_COMPARE(failed.count(), 1);
     QCOMPARE(failed.at(0),
-        QVariantList({file, 0, QString("The reader thread could not be started."), QSize(30, 20)}));
+        QVariantList({file, 0, QString("The reader thread could not be started."), QSize()}));
 
     VlContentReader_Ctrl::setWorkerStackSize(0);
     VlContentReader::read(file);
@@ -143,6 +144,26 @@ void tst_VlContentReaderThreads::idleThreadsReleased()
     // Released workers are made again, transparently.
     QVERIFY(readAll(files));
     QTRY_VERIFY_WITH_TIMEOUT(threadCount() <= threadsIdle + 4, 60000);
+}
+
+void tst_VlContentReaderThreads::staleIdleNoticeKeepsCurrentController()
+{
+    // Idle workers stay, so that only the notice could release the uri's controller.
+    VlContentReader::setIdleThreadTimeout(0);
+    const QString file = images("stale", 1).value(0);
+    QVERIFY(readAll({file}));
+    // A notice for the same uri from a controller that is no longer the reader's.
+    VlContentReader_Ctrl stale(file, nullptr);
+    QVERIFY(connect(&stale, SIGNAL(idleTimedOut(QString)), reader.data(),
+        SLOT(on_allFinished(QString)), Qt::QueuedConnection));
+    const int threads = threadCount();
+    emit stale.idleTimedOut(file);
+    bool handled = false; // queued behind the notice
+    QMetaObject::invokeMethod(
+        reader.data(), [&handled] { handled = true; }, Qt::QueuedConnection);
+    QTRY_VERIFY(handled);
+    // A released controller would have joined its worker by now; give its end a moment.
+    QVERIFY(!QTest::qWaitFor([&] { return threadCount() < threads; }, 300));
 }
 
 void tst_VlContentReaderThreads::quitInsideMaintenancePass()
