@@ -85,11 +85,14 @@ void VlContentReader_Ctrl::read(int pageIndex, const QSize &size)
 {
     if (!destroying && !workerThread.isRunning() && !startWorkerThread()) {
         // Answered from the event loop, like any other request, never inside the caller's
-        // read(), and with QSize() as the worker answers: content is read at natural size.
+        // read(), and with the size the worker would have answered with.
         const QString message = tr("The reader thread could not be started.");
+        const QSize answered = worker->answerSize(size);
         QMetaObject::invokeMethod(
             this,
-            [this, pageIndex, message] { emit failedToRead(uri, pageIndex, message, QSize()); },
+            [this, pageIndex, message, answered] {
+                emit failedToRead(uri, pageIndex, message, answered);
+            },
             Qt::QueuedConnection);
         return;
     }

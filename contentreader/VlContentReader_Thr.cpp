@@ -172,17 +172,21 @@ void VlContentReader_Thr::readNext()
         }
         item = requestQueue.takeFirst();
     }
-    // Read at natural size, unless the host asked for drawings to be drawn at the size they
-    // are shown at; only those that are drawn (documents, SVG) can be.
-    QSize size;
-    if (!item.size.isEmpty() && VlContentReader::drawAtRequestedSize()) {
-        const QString suffix = QFileInfo(uri).suffix().toLower();
-        if (mediaType == MediaType::pdf
-            || (mediaType == MediaType::image
-                && (suffix == QLatin1String("svg") || suffix == QLatin1String("svgz"))))
-            size = item.size;
-    }
-    readContent(item.pageIndex, size);
+    readContent(item.pageIndex, answerSize(item.size));
+}
+
+QSize VlContentReader_Thr::answerSize(const QSize &requestedSize) const
+{
+    // Natural size, unless the host asked for drawings to be drawn at the size they are shown
+    // at; only those that are drawn (documents, SVG) can be.
+    if (requestedSize.isEmpty() || !VlContentReader::drawAtRequestedSize())
+        return QSize();
+    const QString suffix = QFileInfo(uri).suffix().toLower();
+    if (mediaType == MediaType::pdf
+        || (mediaType == MediaType::image
+            && (suffix == QLatin1String("svg") || suffix == QLatin1String("svgz"))))
+        return requestedSize;
+    return QSize();
 }
 
 void VlContentReader_Thr::readContent(int pageIndex, const QSize &size)

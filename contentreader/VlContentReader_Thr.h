@@ -42,6 +42,10 @@ public:
     // unknown size (invalid) is left to the decoder.
     static bool exceedsDecodeLimit(const QSize &declaredSize, QImage::Format format, quint64 limit);
 
+    // The size a request for requestedSize is read at and answered with. Depends only on the
+    // uri and the reader's setting, so any thread may ask.
+    QSize answerSize(const QSize &requestedSize) const;
+
 signals:
     void readyContent(const QString &uri, int pageIndex, const QSize &requestedSize);
     void failedToRead(
