@@ -2,6 +2,7 @@
 
 #include "VlContentCache.h"
 #include "VlContentReader_Ctrl.h"
+#include "VlPdfRenderPool.h"
 
 #include <QCoreApplication>
 #include <QList>
@@ -268,6 +269,36 @@ bool VlContentReader::drawAtRequestedSize()
     return drawAtRequested.load();
 }
 
+void VlContentReader::setPdfRenderProcesses(int count)
+{
+    VlPdfRenderPool::setProcessCount(count);
+}
+
+int VlContentReader::pdfRenderProcesses()
+{
+    return VlPdfRenderPool::processCount();
+}
+
+void VlContentReader::setPdfRenderTimeout(int msec)
+{
+    VlPdfRenderPool::setTimeout(msec);
+}
+
+int VlContentReader::pdfRenderTimeout()
+{
+    return VlPdfRenderPool::timeout();
+}
+
+void VlContentReader::setPdfRenderMemoryLimit(quint64 bytes)
+{
+    VlPdfRenderPool::setMemoryLimit(bytes);
+}
+
+quint64 VlContentReader::pdfRenderMemoryLimit()
+{
+    return VlPdfRenderPool::memoryLimit();
+}
+
 void VlContentReader::read(const QString &uri, int pageIndex, const QSize &requestedSize)
 {
     CallScope scope;
@@ -389,6 +420,10 @@ void VlContentReader::p_quit()
     setQuitting(true);
     quitCalled.store(true);
     mapLocker.unlock();
+    // Pages being drawn in render processes fail at once instead of holding up the joins of
+    // the workers, and every process is gone when this returns.
+    if (VlPdfRenderPool *pool = VlPdfRenderPool::createdInstance())
+        pool->shutdown();
     // The reader's thread ends its loop and deletes everything itself, in whatever thread
     // this runs, also inside a slot of its own loop.
     Home::instance()->requestQuit();

@@ -32,6 +32,14 @@ class VlContentReader_Ctrl;
 // workers), waits for calls already under way in other threads, deletes the cache (joining
 // the corrector's thread) and last the reader, and ends. Afterwards every call is a harmless
 // no-op; the application object's destructor waits for the end when quit() was called.
+//
+// PDF pages are drawn in the worker threads, one at a time in the process (PDFium is not
+// thread-safe), unless setPdfRenderProcesses() asks for render processes: then each worker
+// hands its page to one of at most that many sandboxed vela-pdf-host processes and waits
+// for the answer, so pages are drawn in parallel, and a document that crashes, hangs or
+// exhausts PDFium costs one failed page instead of the host. The processes are started on
+// demand by a thread of their own, end after idleThreadTimeout() of idleness, and are ended
+// and waited for by quit(); none outlives its parent.
 class VLCONTENTREADER_EXPORT VlContentReader : public QObject
 {
     Q_OBJECT
@@ -75,6 +83,19 @@ public:
     // Applies to reads that start after the call.
     static void setDrawAtRequestedSize(bool on);
     static bool drawAtRequestedSize();
+    // How many render processes draw PDF pages; 0 (the default) draws them in the reader's
+    // own threads. Applies to the requests made afterwards. Only on Linux; elsewhere pages
+    // are always drawn in-process.
+    static void setPdfRenderProcesses(int count);
+    static int pdfRenderProcesses();
+    // How long a render process may take for one page before it is killed, in ms (default
+    // 30000); 0 or less: no limit.
+    static void setPdfRenderTimeout(int msec);
+    static int pdfRenderTimeout();
+    // The address space each render process may use, in bytes (default 2 GiB); applies to
+    // processes started afterwards.
+    static void setPdfRenderMemoryLimit(quint64 bytes);
+    static quint64 pdfRenderMemoryLimit();
     // The global instance, made on the first call; still the same object after quit() until
     // the deletion quit() scheduled has run, null from then on.
     static VlContentReader *globalInstance();

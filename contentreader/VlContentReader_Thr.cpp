@@ -2,7 +2,9 @@
 
 #include "VlContentCache.h"
 #include "VlContentReader.h"
+#include "VlFlatPage.h"
 #include "VlImageMeasure.h"
+#include "VlPdfRenderPool.h"
 
 #include <VlExclusiveLocker.h>
 #include <VlExtension.h>
@@ -12,9 +14,10 @@
 #include <QFile>
 #include <QImageReader>
 #include <QMutexLocker>
-#include <QPainter>
 #include <QTimer>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <future>
 #include <limits>
@@ -89,6 +92,14 @@ private:
 
 } // namespace
 
+struct VlContentReader_Thr::Prefetch
+{
+    QString digest;
+    int pageIndex;
+    QSize size;
+    std::future<VlPdfRenderPool::Result> result;
+};
+
 VlContentReader_Thr::VlContentReader_Thr(const QString &uri, QObject *parent)
     : QObject(parent)
     , uri(uri)
@@ -129,8 +140,13 @@ void VlContentReader_Thr::read(int pageIndex, const QSize &size)
         // The first document of the process loads and relocates PDFium, about a millisecond;
         // done here, before the read step's timer fires, it overlaps that wait instead of
         // lengthening the read. Later calls find the renderer loaded and only make the object.
-        if (mediaType == MediaType::pdf)
-            VlPdf renderer(nullptr);
+        // With render processes it is one of those that is started, if none is free.
+        if (mediaType == MediaType::pdf) {
+            if (!drawsInProcesses())
+                VlPdf renderer(nullptr);
+            else if (VlPdfRenderPool *pool = VlPdfRenderPool::instance())
+                pool->prestart();
+        }
     }
 }
 
@@ -305,11 +321,14 @@ bool VlContentReader_Thr::readImage(const QFileInfo &file, const QSize &size)
 bool VlContentReader_Thr::readPdf(
     const QFileInfo &file, int pageIndex, const QString &uri, const QSize &size)
 {
-    VlPdf pdf(nullptr);
     const QString absolutePath = file.absoluteFilePath();
     // Marks the file as in use while it is read and drawn; other renderers of the process
     // wait for the key before they draw the same file. Taking it never waits.
     VlExclusiveLocker::Locker fileLocker(absolutePath);
+    if (drawsInProcesses())
+        return readPdfInHost(absolutePath, pageIndex, uri, size);
+
+    VlPdf pdf(nullptr);
     // Made after the key, so it closes the document before the key is given back.
     const DocumentCloser closer(pdf);
 
@@ -374,20 +393,13 @@ bool VlContentReader_Thr::readPdf(
             setLastError(tr("Cannot get a image from the pdf file."));
             return false;
         }
-        // PDFium leaves the page's background transparent; content is shown as printed, on
-        // white. Every pixel of the result is opaque, where premultiplied and straight alpha
-        // are the same bytes, so the painting runs on the premultiplied format, which QPainter
-        // blends about twice as fast, and the result is then labelled with the page's format.
         image = std::make_shared<QImage>(
             rendered->width(), rendered->height(), QImage::Format_ARGB32_Premultiplied);
         if (image->isNull()) {
             setLastError(tr("Cannot get a image from the pdf file."));
             return false;
         }
-        image->fill(Qt::white);
-        QPainter painter(image.get());
-        painter.drawImage(0, 0, *rendered);
-        painter.end();
+        VlFlatPage::paintOntoWhite(*rendered, image.get());
         if (rendered->format() != image->format()
             && !image->reinterpretAsFormat(rendered->format()))
             *image = image->convertToFormat(rendered->format());
@@ -401,8 +413,159 @@ bool VlContentReader_Thr::readPdf(
     return true;
 }
 
+bool VlContentReader_Thr::drawsInProcesses()
+{
+    return VlPdfRenderPool::supported() && VlPdfRenderPool::processCount() > 0;
+}
+
+bool VlContentReader_Thr::readPdfInHost(
+    const QString &path, int pageIndex, const QString &uri, const QSize &size)
+{
+    std::shared_ptr<QByteArray> bytes;
+    if (!readPdfBytes(path, &bytes))
+        return false;
+    // The render process keeps parsed documents by this digest, and it is the one the cache
+    // records; it is taken of the bytes sent, whatever the file holds by now.
+    const QString digest = VlContentCache::bytesDigest(*bytes);
+    const VlContentCache::DigestSource digestOf = [digest] { return digest; };
+    if (contentReadHook)
+        contentReadHook();
+
+    using Outcome = VlPdfRenderPool::Outcome;
+    const quint64 limit = decodeLimit(cache->getMaximumCacheSize());
+    prefetchQueuedPages(bytes, digest, pageIndex, size, limit);
+    VlPdfRenderPool::Result result;
+    const auto ahead
+        = std::find_if(prefetched.begin(), prefetched.end(), [&](const Prefetch &page) {
+              return page.digest == digest && page.pageIndex == pageIndex && page.size == size;
+          });
+    if (ahead != prefetched.end()) {
+        result = ahead->result.get();
+        prefetched.erase(ahead);
+    } else if (VlPdfRenderPool *pool = VlPdfRenderPool::instance()) {
+        result = pool->render(*bytes, digest, pageIndex, size, limit);
+    }
+    if (result.outcome == Outcome::NotStarted) {
+        setLastError(tr("The PDF renderer could not be started."));
+        return false;
+    }
+    if (result.outcome == Outcome::NotADocument) {
+        setLastError(tr("The pdf file cannot be opened."));
+        return false;
+    }
+    if (result.pageCount >= 0) {
+        cache->setPageCount(uri, result.pageCount, digestOf);
+        emit gotContentPageCount(uri, result.pageCount);
+    }
+    switch (result.outcome) {
+    case Outcome::Drawn:
+        cache->insert(std::move(result.image), uri, result.page, size, digestOf);
+        cache->setPageCount(uri, result.pageCount, digestOf);
+        return true;
+    case Outcome::NoPage:
+        if (result.pageCount < 1)
+            setLastError(tr("The pdf file does not have a page."));
+        else
+            setLastError(tr("The specified page index is over page count. The page count is %1.")
+                             .arg(result.pageCount));
+        return false;
+    case Outcome::TimedOut:
+        setLastError(tr("The PDF renderer did not finish this page in time."));
+        return false;
+    case Outcome::Stopped:
+        setLastError(tr("The PDF renderer stopped while drawing this page."));
+        return false;
+    default:
+        setLastError(tr("Cannot get a image from the pdf file."));
+        return false;
+    }
+}
+
+void VlContentReader_Thr::prefetchQueuedPages(const std::shared_ptr<QByteArray> &bytes,
+    const QString &digest, int currentPage, const QSize &currentSize, quint64 limit)
+{
+    // Each queued request as its read step will ask for it (see readNext).
+    QList<QPair<int, QSize>> queued;
+    {
+        const bool sized = VlContentReader::drawAtRequestedSize();
+        QMutexLocker queueLocker(&queueLock);
+        for (const RequestItem &item : qAsConst(requestQueue))
+            queued.append({item.pageIndex, sized && !item.size.isEmpty() ? item.size : QSize()});
+    }
+    const QPair<int, QSize> current(currentPage, currentSize);
+    // Pages drawn ahead for bytes that have changed since, or for requests that were answered
+    // otherwise, are of no use; finished ones go now, running ones once they are done (the
+    // future of std::async waits for its task when it goes).
+    prefetched.remove_if([&](const Prefetch &page) {
+        const QPair<int, QSize> key(page.pageIndex, page.size);
+        const bool useless = page.digest != digest || (key != current && !queued.contains(key));
+        return useless
+            && page.result.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    });
+    VlPdfRenderPool *pool = VlPdfRenderPool::instance();
+    int spare = VlPdfRenderPool::processCount() - 1;
+    for (const Prefetch &page : prefetched) {
+        if (page.digest == digest && QPair<int, QSize>(page.pageIndex, page.size) != current)
+            --spare;
+    }
+    if (!pool || spare <= 0)
+        return;
+    QList<QPair<int, QSize>> wanted;
+    for (const auto &key : qAsConst(queued)) {
+        if (wanted.size() >= spare)
+            break;
+        const bool known = key == current || wanted.contains(key)
+            || std::any_of(prefetched.begin(), prefetched.end(), [&](const Prefetch &ahead) {
+                   return ahead.digest == digest && ahead.pageIndex == key.first
+                       && ahead.size == key.second;
+               });
+        const bool cached = key.second.isValid() ? cache->contains(uri, key.first, key.second)
+                                                 : cache->contains(uri, key.first);
+        if (key.first >= -1 && !known && !cached)
+            wanted << key;
+    }
+    for (const auto &key : qAsConst(wanted)) {
+        const int page = key.first;
+        const QSize size = key.second;
+        try {
+            prefetched.push_back({digest, page, size, std::async(std::launch::async, [=] {
+                                      return pool->render(*bytes, digest, page, size, limit);
+                                  })});
+        } catch (const std::exception &) {
+            return; // no thread to spare: the page is drawn in its own step
+        }
+    }
+}
+
 bool VlContentReader_Thr::loadPdfBytes(VlPdf *pdf, const QString &path,
     std::shared_ptr<QByteArray> *loaded, std::shared_future<QString> *digest)
+{
+    if (!readPdfBytes(path, loaded))
+        return false;
+    const std::shared_ptr<QByteArray> bytes = *loaded;
+    if (digest) {
+        try {
+            *digest = std::async(std::launch::async, [bytes] {
+                return VlContentCache::bytesDigest(*bytes);
+            }).share();
+        } catch (const std::exception &) {
+            // No thread to spare: the digest is taken when it is asked for.
+        }
+    }
+
+    bool ok;
+    {
+        QMutexLocker globalLocker(VlPdf::globalLocker());
+        ok = pdf->load(bytes, QString(""));
+    }
+    if (!ok) {
+        setLastError(tr("The pdf file cannot be opened."));
+        return false;
+    }
+    return true;
+}
+
+bool VlContentReader_Thr::readPdfBytes(const QString &path, std::shared_ptr<QByteArray> *loaded)
 {
     QFile pdfFile(path);
     if (!pdfFile.exists()) {
@@ -456,25 +619,6 @@ bool VlContentReader_Thr::loadPdfBytes(VlPdf *pdf, const QString &path,
     }
     pdfFile.close();
     *loaded = bytes;
-    if (digest) {
-        try {
-            *digest = std::async(std::launch::async, [bytes] {
-                return VlContentCache::bytesDigest(*bytes);
-            }).share();
-        } catch (const std::exception &) {
-            // No thread to spare: the digest is taken when it is asked for.
-        }
-    }
-
-    bool ok;
-    {
-        QMutexLocker globalLocker(VlPdf::globalLocker());
-        ok = pdf->load(bytes, QString(""));
-    }
-    if (!ok) {
-        setLastError(tr("The pdf file cannot be opened."));
-        return false;
-    }
     return true;
 }
 

@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <future>
+#include <list>
 #include <memory>
 
 namespace Vela {
@@ -76,6 +77,15 @@ private:
     bool readPdf(const QFileInfo &file, int pageIndex, const QString &uri, const QSize &size);
     bool loadPdfBytes(VlPdf *pdf, const QString &path, std::shared_ptr<QByteArray> *loaded,
         std::shared_future<QString> *digest = nullptr);
+    // The whole file, or false with the reason as the last error.
+    bool readPdfBytes(const QString &path, std::shared_ptr<QByteArray> *loaded);
+    // readPdf's path when pages are drawn by render processes.
+    bool readPdfInHost(const QString &path, int pageIndex, const QString &uri, const QSize &size);
+    static bool drawsInProcesses();
+    // Hands the pages queued behind the current one to spare render processes; their read
+    // steps take the answers if the document is still the same.
+    void prefetchQueuedPages(const std::shared_ptr<QByteArray> &bytes, const QString &digest,
+        int currentPage, const QSize &currentSize, quint64 limit);
     void setLastError(const QString &message);
     bool isAborted() const;
     void onFinished();
@@ -97,6 +107,11 @@ private:
     // Called in the worker's thread after a content's bytes were read and before anything
     // is recorded for them; set only through VlContentReader_ThrProbe.
     std::function<void()> contentReadHook;
+
+    // Pages of the document being read, drawn ahead by render processes for requests still
+    // in the queue; touched only in the worker's thread.
+    struct Prefetch;
+    std::list<Prefetch> prefetched;
 };
 
 } // namespace Vela

@@ -22,6 +22,7 @@ bool path(const QByteArray &input);
 bool image(const QByteArray &input);
 bool pdf(const QByteArray &input);
 bool artwork(const QByteArray &input);
+bool reply(const QByteArray &input);
 
 } // namespace VelaFuzz
 

@@ -1,8 +1,10 @@
 #include "VlPdf.h"
+#include "VlPdf_p.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QImage>
 #include <QLibrary>
 #include <QList>
@@ -71,7 +73,27 @@ int truncatedSide(double value)
     return int(value);
 }
 
+QString &rendererPathOverride()
+{
+    static QString path;
+    return path;
+}
+
 } // namespace
+
+QString vlPdfRendererPath()
+{
+    if (!rendererPathOverride().isEmpty())
+        return rendererPathOverride();
+    QDir folder(QCoreApplication::applicationDirPath());
+    return QDir(folder.absoluteFilePath(QLatin1String(LIBRARY_FOLDER)))
+        .absoluteFilePath(QLatin1String(RENDERER_NAME));
+}
+
+void vlPdfSetRendererPath(const QString &path)
+{
+    rendererPathOverride() = path;
+}
 
 // PDFium and its runtime libraries, loaded once per process and never unloaded.
 class VlPdf_Lib
@@ -79,8 +101,8 @@ class VlPdf_Lib
 public:
     VlPdf_Lib()
     {
-        QDir folder(QCoreApplication::applicationDirPath());
-        folder.setPath(folder.absoluteFilePath(QLatin1String(LIBRARY_FOLDER)));
+        const QFileInfo rendererFile(vlPdfRendererPath());
+        const QDir folder = rendererFile.absoluteDir();
 
         for (const char *name : DEPENDENCY_NAMES) {
             auto *library = new QLibrary(folder.absoluteFilePath(QLatin1String(name)));
@@ -94,7 +116,7 @@ public:
         }
 
         auto *library = new QLibrary();
-        library->setFileName(folder.absoluteFilePath(QLatin1String(RENDERER_NAME)));
+        library->setFileName(rendererFile.absoluteFilePath());
         library->load();
         renderer = QSharedPointer<QLibrary>(library);
 

@@ -22,7 +22,7 @@ APT_PACKAGES=(
   qtbase5-dev libqt5svg5-dev qttools5-dev qttools5-dev-tools
   libbotan-2-dev zlib1g-dev openssl ca-certificates
   qpdf poppler-utils xvfb xauth fonts-dejavu-core
-  libgtest-dev libbenchmark-dev ccache
+  libgtest-dev libbenchmark-dev ccache libseccomp-dev
 )
 # Debian 12's Qt 6.4, for the second build (QT_MAJOR_VERSION=6); only the Qt 6 commands ask.
 QT6_PACKAGES=(qt6-base-dev qt6-svg-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools)

@@ -1,7 +1,12 @@
 // PDF pages through the content reader, against the same pages drawn by PDFium called
 // directly and by poppler's pdftoppm, on the same files in one run.
 //
-//   bench_contentreader_pdf [--rounds N] [--max-pages N] [--quick] [extra.pdf ...]
+//   bench_contentreader_pdf [--rounds N] [--max-pages N] [--quick] [--render-processes N]
+//                           [extra.pdf ...]
+//
+// With --render-processes N the reader draws through N render processes
+// (VlContentReader::setPdfRenderProcesses): one request at a time, so consecutive pages of a
+// document go to a process that keeps the document parsed.
 //
 // Every page is drawn at its natural size (72 dpi). The reader answers one page per request
 // and loads the document afresh for each, from the file: its figures include the file read,
@@ -185,6 +190,8 @@ int main(int argc, char **argv)
             maxPages = std::max(1, args.at(++i).toInt());
         else if (args.at(i) == QLatin1String("--quick"))
             rounds = 1, maxPages = 10, maxFiles = 2, sizeSeries = {0, 16};
+        else if (args.at(i) == QLatin1String("--render-processes") && i + 1 < args.size())
+            VlContentReader::setPdfRenderProcesses(std::max(0, args.at(++i).toInt()));
         else
             extra.append(args.at(i));
     }
@@ -233,7 +240,11 @@ int main(int argc, char **argv)
     for (const Document &doc : qAsConst(docs))
         readThroughReader(doc, 1);
 
-    std::printf("PDF pages at natural size, ms per page, best of %d rounds\n", rounds);
+    std::printf("PDF pages at natural size, ms per page, best of %d rounds, %s\n", rounds,
+        VlContentReader::pdfRenderProcesses() > 0
+            ? qPrintable(QStringLiteral("reader through %1 render processes")
+                             .arg(VlContentReader::pdfRenderProcesses()))
+            : "reader in-process");
     std::printf(
         "all: every measured page (reader: one request per page, each loading the file;\n"
         "direct: load once, render each page); one: the first page alone, load included\n\n");

@@ -5,7 +5,12 @@
 // is a second column, labelled. Then the peak resident memory of vela-content on a 40-page and
 // a 400-page generated document of the same kind of pages.
 //
-//   bench_vela_content [--rounds N] [--quick] [extra.pdf ...]
+//   bench_vela_content [--rounds N] [--quick] [--isolation] [extra.pdf ...]
+//
+// --isolation measures instead vela-content drawing through render processes (its default,
+// one per core) against --in-process, on the same documents: every page, the middle page
+// alone, and the peak resident memory of vela-content itself (sampled every millisecond from
+// /proc, as its own peak from wait4 would include the render processes it reaped).
 //
 // Each time is the best of N rounds, the sides taking turns; a document whose pdftoppm run
 // takes longer than 20 s is measured once. A single page takes tens of milliseconds, which a
@@ -42,12 +47,26 @@ struct Outcome
     double ms = none;
     double cpuMs = none; // user and system time of the process
     long peakKiB = 0;
+    long ownPeakKiB = 0; // of the process alone, when sampled
 };
+
+// The peak resident size of a running process so far (VmHWM), 0 when it is gone.
+long residentPeakKiB(pid_t pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = status.readAll();
+    const int at = text.indexOf("VmHWM:");
+    return at < 0
+        ? 0
+        : text.mid(at + 6, text.indexOf('\n', at) - at - 6).trimmed().split(' ').value(0).toLong();
+}
 
 // Runs program with args, its output discarded, into a fresh folder that is removed after.
 // Started with fork and exec rather than QProcess: wait4 reports the child's own peak resident
 // size, which only the parent that reaps it can learn.
-Outcome runProcess(const QString &program, QStringList args)
+Outcome runProcess(const QString &program, QStringList args, bool sampleOwnPeak = false)
 {
     QTemporaryDir out;
     for (QString &arg : args)
@@ -76,8 +95,18 @@ Outcome runProcess(const QString &program, QStringList args)
     int status = 0;
     struct rusage usage
     { };
-    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (sampleOwnPeak) {
+        pid_t done = 0;
+        while ((done = wait4(pid, &status, WNOHANG, &usage)) == 0) {
+            outcome.ownPeakKiB = std::max(outcome.ownPeakKiB, residentPeakKiB(pid));
+            usleep(1000);
+        }
+        if (done != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            return Outcome();
+    } else if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status)
+        || WEXITSTATUS(status) != 0) {
         return outcome;
+    }
     outcome.ms = timer.nsecsElapsed() / 1e6;
     const auto ms = [](const timeval &t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
     outcome.cpuMs = ms(usage.ru_utime) + ms(usage.ru_stime);
@@ -139,6 +168,54 @@ QString ratioCell(double value)
     return value == 0 ? QStringLiteral("-") : QString::number(value, 'f', 2) + 'x';
 }
 
+// vela-content through its render processes (the default) against --in-process.
+int compareIsolation(
+    const QString &vela, const QList<Document> &docs, int rounds, int onePageRounds)
+{
+    std::printf("vela-content with render processes (one per core) against --in-process, whole "
+                "processes, ms,\nbest of %d rounds (%d for one page); peak: vela-content's own "
+                "peak resident memory, all pages, KiB\n\n",
+        rounds, onePageRounds);
+    std::printf("%-30s %5s | %8s %8s %7s | %8s %8s %7s | %8s %8s\n", "document", "pages", "procs",
+        "in-proc", "speedup", "procs", "in-proc", "ratio", "procs", "in-proc");
+    std::printf("%-30s %5s | %8s %8s %7s | %8s %8s %7s | %8s %8s\n", "", "", "all", "all", "",
+        "one", "one", "", "peak", "peak");
+    for (const Document &doc : docs) {
+        const QString page = QString::number(doc.pages / 2);
+        const QStringList all {"--quiet", "--out", "{out}", doc.path};
+        const QStringList one {"--quiet", "--page", page, "--out", "{out}", doc.path};
+        const QStringList inProcess {"--in-process"};
+        Best procsAll, inAll, procsOne, inOne;
+        long procsPeak = 0, inPeak = 0;
+        for (int r = 0; r < rounds; ++r) {
+            // Taking turns, so that drifts of the shared machine hit both sides alike.
+            for (int side = 0; side < 2; ++side) {
+                const bool inProc = (side + r) % 2 == 1;
+                const Outcome outcome = runProcess(vela, inProc ? inProcess + all : all, true);
+                keepBest(inProc ? inAll : procsAll, outcome);
+                long &peak = inProc ? inPeak : procsPeak;
+                peak = std::max(peak, outcome.ownPeakKiB);
+            }
+        }
+        for (int r = 0; r < onePageRounds; ++r) {
+            for (int side = 0; side < 2; ++side) {
+                const bool inProc = (side + r) % 2 == 1;
+                keepBest(
+                    inProc ? inOne : procsOne, runProcess(vela, inProc ? inProcess + one : one));
+            }
+        }
+        std::printf("%-30s %5d | %8s %8s %7s | %8s %8s %7s | %8ld %8ld\n",
+            qPrintable(doc.name.left(30)), doc.pages, qPrintable(cell(procsAll.ms)),
+            qPrintable(cell(inAll.ms)), qPrintable(ratioCell(ratio(inAll.ms, procsAll.ms))),
+            qPrintable(cell(procsOne.ms)), qPrintable(cell(inOne.ms)),
+            qPrintable(ratioCell(ratio(procsOne.ms, inOne.ms))), procsPeak, inPeak);
+        std::fflush(stdout);
+    }
+    std::printf("\ntargets: all pages >= 1.6x (photos) and >= 1.3x (manuals) faster; one page "
+                "<= 1.15x the in-process time; peak no more than in-process\n");
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -149,6 +226,7 @@ int main(int argc, char **argv)
 
     int rounds = 3;
     bool quick = false;
+    bool isolation = false;
     QStringList extra;
     const QStringList args = app.arguments().mid(1);
     for (int i = 0; i < args.size(); ++i) {
@@ -156,6 +234,8 @@ int main(int argc, char **argv)
             rounds = std::max(1, args.at(++i).toInt());
         else if (args.at(i) == QLatin1String("--quick"))
             quick = true, rounds = 1;
+        else if (args.at(i) == QLatin1String("--isolation"))
+            isolation = true;
         else
             extra.append(args.at(i));
     }
@@ -193,6 +273,8 @@ int main(int argc, char **argv)
     }
 
     const int onePageRounds = 5 * rounds;
+    if (isolation)
+        return compareIsolation(vela, docs, rounds, onePageRounds);
     std::printf("vela-content against pdftoppm -r 72, whole processes, ms, best of %d rounds "
                 "(%d for one page)\n",
         rounds, onePageRounds);

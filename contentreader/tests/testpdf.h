@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QColor>
 #include <QFile>
+#include <QList>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
@@ -13,6 +14,8 @@
 #include <QSize>
 #include <QStandardPaths>
 #include <QString>
+
+#include <pdffixtures.h>
 
 namespace TestPdf {
 
@@ -96,6 +99,41 @@ inline bool writeEncrypted(const QString &source, const QString &target)
             QStringLiteral("256"), QStringLiteral("--"), source, target});
     return qpdf.waitForFinished(30000) && qpdf.exitStatus() == QProcess::NormalExit
         && qpdf.exitCode() == 0;
+}
+
+// One page that draws a form which draws the form below it copies times over, depth levels
+// deep: a few hundred bytes that cost PDFium copies^depth drawings, and memory to match.
+inline bool writeNestedForms(const QString &path, int depth, int copies)
+{
+    QList<QByteArray> objects;
+    const int firstForm = 5;
+    const int top = firstForm + depth;
+    objects << "<< /Type /Catalog /Pages 2 0 R >>"
+            << "<< /Type /Pages /Kids [3 0 R] /Count 1 >>"
+            << QByteArray("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 400 400] /Contents 4 0 R "
+                          "/Resources << /XObject << /F ")
+            + QByteArray::number(top) + " 0 R >> >> >>";
+    const auto stream = [](const QByteArray &dictionary, const QByteArray &content) {
+        return "<< " + dictionary + " /Length " + QByteArray::number(content.size())
+            + " >>\nstream\n" + content + "\nendstream";
+    };
+    objects << stream(QByteArray(), "/F Do");
+    objects << stream("/Type /XObject /Subtype /Form /BBox [0 0 400 400]",
+        "0.2 0.4 0.8 rg 10 10 380 380 re f 0.8 0.2 0.2 RG 2 w 20 20 m 380 380 l S");
+    for (int level = 1; level <= depth; ++level) {
+        QByteArray content;
+        for (int i = 0; i < copies; ++i) {
+            content += "q 0.9 0 0 0.9 " + QByteArray::number(i % 5) + " "
+                + QByteArray::number(i / 5) + " cm /F Do Q\n";
+        }
+        objects << stream("/Type /XObject /Subtype /Form /BBox [0 0 400 400] /Resources "
+                          "<< /XObject << /F "
+                + QByteArray::number(firstForm + level - 1) + " 0 R >> >>",
+            content);
+    }
+    const QByteArray pdf = PdfFixtures::assembled(objects);
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(pdf) == pdf.size();
 }
 
 } // namespace TestPdf

@@ -108,6 +108,7 @@ class tst_VlContentReaderPdf : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase_data();
     void initTestCase();
     void init();
     void cleanupTestCase();
@@ -125,11 +126,24 @@ private slots:
     void changedDocumentReadAgainAfterCorrectorDropsIt();
 
 private:
-    QString path(const QString &name) const { return dir.filePath(name); }
+    QString path(const QString &name) const { return QDir(folder).filePath(name); }
 
     QTemporaryDir dir;
+    // One folder for each way of drawing, so that the second run starts from no files.
+    QString folder;
     QPointer<VlContentReader> reader;
 };
+
+// Every test runs twice: pages drawn in the reader's threads, and by render processes,
+// which must look exactly the same to a caller.
+void tst_VlContentReaderPdf::initTestCase_data()
+{
+    QTest::addColumn<int>("renderProcesses");
+    QTest::newRow("in-process") << 0;
+#ifdef Q_OS_LINUX
+    QTest::newRow("render processes") << 2;
+#endif
+}
 
 void tst_VlContentReaderPdf::initTestCase()
 {
@@ -145,6 +159,10 @@ void tst_VlContentReaderPdf::initTestCase()
 void tst_VlContentReaderPdf::init()
 {
     VlContentReader::setDrawAtRequestedSize(false);
+    QFETCH_GLOBAL(int, renderProcesses);
+    VlContentReader::setPdfRenderProcesses(renderProcesses);
+    folder = dir.filePath(QStringLiteral("processes-%1").arg(renderProcesses));
+    QVERIFY(QDir().mkpath(folder));
     VlContentReader::clearAllCache();
     rawDataLines = 0;
 }
@@ -505,7 +523,7 @@ void tst_VlContentReaderPdf::documentsReadConcurrently()
 void tst_VlContentReaderPdf::oneDocumentUnderTwoSpellings()
 {
     const QString plain = path("spelled.pdf");
-    const QString dotted = dir.path() + QStringLiteral("/./spelled.pdf");
+    const QString dotted = folder + QStringLiteral("/./spelled.pdf");
     QVERIFY(TestPdf::writePdf(plain, 4));
 
     // Both spellings claim the same absolute path, at the same time, in two workers.

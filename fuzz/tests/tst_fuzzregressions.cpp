@@ -16,8 +16,9 @@ struct NamedTarget
     VelaFuzz::Target run;
 };
 
-const NamedTarget targets[] = {{"decrypt", VelaFuzz::decrypt}, {"path", VelaFuzz::path},
-    {"image", VelaFuzz::image}, {"pdf", VelaFuzz::pdf}, {"artwork", VelaFuzz::artwork}};
+const NamedTarget targets[]
+    = {{"decrypt", VelaFuzz::decrypt}, {"path", VelaFuzz::path}, {"image", VelaFuzz::image},
+        {"pdf", VelaFuzz::pdf}, {"artwork", VelaFuzz::artwork}, {"reply", VelaFuzz::reply}};
 
 } // namespace
 

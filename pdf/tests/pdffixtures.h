@@ -83,6 +83,25 @@ inline QByteArray pixelDigest(const QImage &image)
     return hash.result().toHex();
 }
 
+// A document of these objects, numbered from 1, the first being the catalog, with its
+// cross-reference table.
+inline QByteArray assembled(const QList<QByteArray> &objects)
+{
+    QByteArray pdf = "%PDF-1.4\n";
+    QList<int> offsets;
+    for (int i = 0; i < objects.size(); ++i) {
+        offsets << pdf.size();
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects.at(i) + "\nendobj\n";
+    }
+    const int xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (int offset : offsets)
+        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1)
+        + " /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
 // A one-page drawing of 40 x 30 points written byte by byte, so that it is the same file
 // whatever Qt version runs the test: opaque fills, a half-transparent fill over them and over
 // the empty background, and an anti-aliased diagonal stroke.
@@ -98,19 +117,7 @@ inline QByteArray drawingPdf()
             " /Resources << /ExtGState << /Half << /ca 0.5 >> >> >> >>",
             "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content
                 + "endstream"};
-    QByteArray pdf = "%PDF-1.4\n";
-    QList<int> offsets;
-    for (int i = 0; i < objects.size(); ++i) {
-        offsets << pdf.size();
-        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects.at(i) + "\nendobj\n";
-    }
-    const int xref = pdf.size();
-    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (int offset : offsets)
-        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
-    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1)
-        + " /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
-    return pdf;
+    return assembled(objects);
 }
 
 // An AES-256 encrypted copy that needs a user password to open. Empty when qpdf is missing.

@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
+#include <QThread>
 #include <QTimer>
 #include <cstdio>
 
@@ -221,9 +222,23 @@ int main(int argc, char **argv)
     const QCommandLineOption quietOption(QStringLiteral("quiet"),
         QStringLiteral("Write nothing but failures, to standard error (default: a line per "
                        "page and a summary on standard output)."));
+    const QCommandLineOption renderProcessesOption(QStringLiteral("render-processes"),
+        QStringLiteral("Draw PDF pages in N sandboxed render processes; 0 draws them in this "
+                       "process (default: one per core)."),
+        QStringLiteral("N"));
+    const QCommandLineOption inProcessOption(QStringLiteral("in-process"),
+        QStringLiteral("Draw PDF pages in this process (the same as --render-processes 0)."));
+    const QCommandLineOption renderTimeoutOption(QStringLiteral("render-timeout"),
+        QStringLiteral("Seconds a render process may take for one page before it is killed; 0: "
+                       "no limit (default 30)."),
+        QStringLiteral("SECONDS"));
+    const QCommandLineOption renderMemoryOption(QStringLiteral("render-memory"),
+        QStringLiteral("Memory each render process may use, in MiB (default 2048)."),
+        QStringLiteral("MIB"));
     parser.addOptions({resolutionOption, scaleToOption, sizeOption, pagesOption, pageOption,
         outOption, outputOption, samplesOption, maxBytesOption, maxImagesOption, minImagesOption,
-        jsonOption, quietOption});
+        jsonOption, quietOption, renderProcessesOption, inProcessOption, renderTimeoutOption,
+        renderMemoryOption});
     parser.addPositionalArgument(
         QStringLiteral("FILE"), QStringLiteral("Image or PDF files."), QStringLiteral("[FILE...]"));
 
@@ -318,6 +333,26 @@ int main(int argc, char **argv)
         && !readNumber(parser, minImagesOption, 1, &minImages, &error))
         return commandLine.usageError(error);
 
+    // A document that crashes, hangs or exhausts PDFium costs one failed page, not the run.
+    double renderProcesses = qMax(1, QThread::idealThreadCount());
+    if (parser.isSet(renderProcessesOption)
+        && !readNumber(parser, renderProcessesOption, 0, &renderProcesses, &error))
+        return commandLine.usageError(error);
+    if (parser.isSet(inProcessOption)) {
+        if (parser.isSet(renderProcessesOption) && renderProcesses != 0)
+            return commandLine.usageError(
+                QStringLiteral("--in-process and --render-processes N exclude each other"));
+        renderProcesses = 0;
+    }
+    double renderTimeout = VlContentReader::pdfRenderTimeout() / 1000.0;
+    if (parser.isSet(renderTimeoutOption)
+        && !readNumber(parser, renderTimeoutOption, 0, &renderTimeout, &error))
+        return commandLine.usageError(error);
+    double renderMemory = double(VlContentReader::pdfRenderMemoryLimit() >> 20);
+    if (parser.isSet(renderMemoryOption)
+        && !readNumber(parser, renderMemoryOption, 1, &renderMemory, &error))
+        return commandLine.usageError(error);
+
     const QStringList positional = parser.positionalArguments();
     for (const QString &file : positional)
         options.files << options.shownNames.key(file, file);
@@ -350,6 +385,9 @@ int main(int argc, char **argv)
         VlContentReader::setMaximumImageCount(int(maxImages));
     if (parser.isSet(minImagesOption))
         VlContentReader::setMinimumImageCount(int(minImages));
+    VlContentReader::setPdfRenderProcesses(int(renderProcesses));
+    VlContentReader::setPdfRenderTimeout(int(qMin(renderTimeout * 1000, 2e9)));
+    VlContentReader::setPdfRenderMemoryLimit(quint64(renderMemory) << 20);
     // Documents and drawings are drawn at the size asked, not drawn and then scaled.
     if (options.fitInto.isValid() || !qFuzzyCompare(options.resolution, 72.0))
         VlContentReader::setDrawAtRequestedSize(true);

@@ -1,5 +1,6 @@
 // Runs vela-content as a process, the way README's main job and a player's scripts do.
 #include "testcontent.h"
+#include "testpdf.h"
 
 #include <QDir>
 #include <QFile>
@@ -97,6 +98,9 @@ void tst_VelaContent::initTestCase()
     QVERIFY(notes.open(QIODevice::WriteOnly));
     notes.write("not content\n");
     notes.close();
+
+    // One page that would keep PDFium drawing, and allocating, for minutes.
+    QVERIFY(TestPdf::writeNestedForms(m_dir.filePath("endless.pdf"), 12, 4));
 
     QFile damaged(m_dir.filePath("damaged.pdf"));
     QVERIFY(damaged.open(QIODevice::WriteOnly));
@@ -301,6 +305,17 @@ void tst_VelaContent::reportsFailuresWithTheReadersMessage_data()
         << "the image is 100000x100000 pixels, more than the limit of 268435456 bytes; "
            "--max-cache-bytes raises it"
         << QStringList {};
+#ifdef Q_OS_LINUX
+    // The run goes on past a page whose render process is ended.
+    QTest::newRow("page that never finishes")
+        << QStringList {"--render-timeout", "2", "endless.pdf", "picture.png"}
+        << "The PDF renderer did not finish this page in time." << QStringList {"picture_0.png"};
+#if !defined(__SANITIZE_ADDRESS__)
+    QTest::newRow("page beyond the render memory")
+        << QStringList {"--render-memory", "384", "endless.pdf", "picture.png"}
+        << "The PDF renderer stopped while drawing this page." << QStringList {"picture_0.png"};
+#endif
+#endif
 }
 
 void tst_VelaContent::reportsFailuresWithTheReadersMessage()
@@ -344,6 +359,10 @@ void tst_VelaContent::rejectsBadArguments_data()
     QTest::newRow("resolution zero") << QStringList {"--resolution", "0", "x.pdf"};
     QTest::newRow("size not WxH") << QStringList {"--size", "100", "x.pdf"};
     QTest::newRow("unknown template field") << QStringList {"--output=%b_%q.png", "x.pdf"};
+    QTest::newRow("negative render processes") << QStringList {"--render-processes", "-1", "x.png"};
+    QTest::newRow("in-process with render processes")
+        << QStringList {"--in-process", "--render-processes", "2", "x.png"};
+    QTest::newRow("no render memory") << QStringList {"--render-memory", "0", "x.png"};
 }
 
 void tst_VelaContent::rejectsBadArguments()
