@@ -17,21 +17,22 @@ function(vela_add_library name)
     OUTPUT_NAME ${name}${VELA_NAME_SUFFIX}
     VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
     PUBLIC_HEADER "${ARG_PUBLIC_HEADERS}")
+  # The versioned file goes with the run-time package, the unversioned link with the headers.
   install(TARGETS ${name} EXPORT VelaTargets
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-    PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${VELA_PACKAGE})
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT libs NAMELINK_COMPONENT dev
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT libs
+    PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${VELA_PACKAGE} COMPONENT dev)
   set_property(GLOBAL APPEND PROPERTY VELA_EXPORTED_LIBRARIES ${name})
 endfunction()
 
 # vela_add_program(NAME SOURCES ...)
-# An installed executable. The Qt 6 build names its file NAME6, so that both builds can be
-# installed into one prefix.
+# An installed executable of the tools package. The Qt 6 build names its file NAME6, so that
+# both builds can be installed into one prefix.
 function(vela_add_program name)
   add_executable(${name} ${ARGN})
   set_target_properties(${name} PROPERTIES OUTPUT_NAME ${name}${VELA_NAME_SUFFIX})
-  install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 endfunction()
 
 # vela_add_test(NAME SOURCES ... LINK ... [RESOURCES ...])

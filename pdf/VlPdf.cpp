@@ -86,8 +86,16 @@ QString vlPdfRendererPath()
     if (!rendererPathOverride().isEmpty())
         return rendererPathOverride();
     QDir folder(QCoreApplication::applicationDirPath());
-    return QDir(folder.absoluteFilePath(QLatin1String(LIBRARY_FOLDER)))
-        .absoluteFilePath(QLatin1String(RENDERER_NAME));
+    const QString besideProgram = QDir(folder.absoluteFilePath(QLatin1String(LIBRARY_FOLDER)))
+                                      .absoluteFilePath(QLatin1String(RENDERER_NAME));
+#ifdef VELA_PDFIUM_PRIVATE_DIR
+    // A copy beside the program wins, so that an application can ship the PDFium it was
+    // tested with; otherwise the one the installed package brought.
+    if (!QFileInfo::exists(besideProgram))
+        return QDir(QStringLiteral(VELA_PDFIUM_PRIVATE_DIR))
+            .absoluteFilePath(QLatin1String(RENDERER_NAME));
+#endif
+    return besideProgram;
 }
 
 void vlPdfSetRendererPath(const QString &path)

@@ -66,7 +66,7 @@ QString prepareOutput(const QString &dir)
 QStringList sampleFiles()
 {
     const QStringList dirs
-        = {QCoreApplication::applicationDirPath() + QStringLiteral("/../share/vela/samples"),
+        = {QCoreApplication::applicationDirPath() + QStringLiteral("/../" VELA_SAMPLES_INSTALL_DIR),
             QStringLiteral(VELA_SAMPLES_SOURCE_DIR)};
     for (const QString &dir : dirs) {
         QDir samples(dir);
