@@ -2,6 +2,7 @@
 
 #include "VlContentCache.h"
 #include "VlContentReader.h"
+#include "VlDecodeRefusals.h"
 #include "VlFlatPage.h"
 #include "VlImageMeasure.h"
 #include "VlPdfRenderPool.h"
@@ -241,12 +242,15 @@ void VlContentReader_Thr::readContent(int pageIndex, const QSize &size)
     }
 
     bool ok = false;
+    refusedForSize = false;
     switch (mediaType) {
     case MediaType::image:
         ok = readImage(file, size);
+        VlDecodeRefusals::record(uri, pageIndex, refusedForSize);
         break;
     case MediaType::pdf:
         ok = readPdf(file, pageIndex, uri, size);
+        VlDecodeRefusals::record(uri, pageIndex, refusedForSize);
         break;
     default:
         setLastError(tr("The content type is unsupported."));
@@ -286,15 +290,17 @@ bool VlContentReader_Thr::readImage(const QFileInfo &file, const QSize &size)
     // decoder would try to allocate it all. What decoding will allocate is measured from the
     // headers first, and such an image refused before anything is decoded.
     const quint64 limit = decodeLimit(cache->getMaximumCacheSize());
-    if (!VlImageMeasure::fits(VlImageMeasure::decodedBytes(bytes, limit, size), limit)) {
+    const QByteArray format = VlImageMeasure::decoderFormat(bytes, file.suffix());
+    if (!VlImageMeasure::fits(VlImageMeasure::decodedBytes(bytes, limit, size, format), limit)) {
+        refusedForSize = true;
         setLastError(tr("An error occured while reading the image file."));
         return false;
     }
 
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    reader.setDecideFormatFromContent(true);
+    QImageReader reader(&buffer, format);
+    reader.setAutoDetectImageFormat(false);
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
     // Qt 6 refuses, on its own, any image over a process-wide default (128 MiB in 6.4), which
     // would make a picture that Qt 5 shows fail there. The measure above is this reader's
@@ -383,6 +389,7 @@ bool VlContentReader_Thr::readPdf(
         const QSize pixels = pdf.renderSize(page, size);
         if (VlPdf::renderBytes(pixels) > decodeLimit(cache->getMaximumCacheSize())) {
             pdf.close();
+            refusedForSize = true;
             setLastError(tr("Cannot get a image from the pdf file."));
             return false;
         }

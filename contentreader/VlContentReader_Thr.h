@@ -104,6 +104,8 @@ private:
     QRecursiveMutex requestLock;
     // Set while a read step runs; touched only in the worker's thread.
     bool inReadStep = false;
+    // Set by a read step that refused its image or page for what it would decode to.
+    bool refusedForSize = false;
     // Called in the worker's thread after a content's bytes were read and before anything
     // is recorded for them; set only through VlContentReader_ThrProbe.
     std::function<void()> contentReadHook;

@@ -1,9 +1,12 @@
 #include "VlImageMeasure.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QPixelFormat>
+#include <QUrl>
 #include <QXmlStreamReader>
 #include <QtEndian>
 
@@ -78,9 +81,12 @@ bool inflateSvg(const QByteArray &bytes, QByteArray *text)
 }
 
 // The bytes a picture reference of an SVG stands for: the payload of a Base64 data URI, or
-// the file it names. Empty for anything the SVG loader would not load; false when a named
-// file is too large to be measured.
-bool referencedPicture(const QString &reference, QByteArray *picture)
+// the file it names, with that file's suffix and in pictureFolder where its own relative
+// references lead.
+// Empty for anything the SVG loader would not load; false when a named file is too large to
+// be measured.
+bool referencedPicture(const QString &reference, const QString &folder, QByteArray *picture,
+    QString *pictureFolder, QString *suffix)
 {
     // The loader decodes whatever follows the last "base64," of a data URI.
     const QString value = reference.trimmed();
@@ -92,21 +98,97 @@ bool referencedPicture(const QString &reference, QByteArray *picture)
     }
     if (value.isEmpty() || value.startsWith(QLatin1Char('#')))
         return true;
-    QFile file(value);
+    // An SVG loaded from a file resolves a relative name against that file's folder; one
+    // parsed from memory (the reader's bytes, a data URI, a compressed file) against the
+    // working folder.
+    const QString path = !folder.isEmpty() && QUrl(value).isRelative()
+        ? QDir(folder).absoluteFilePath(value)
+        : value;
+    QFile file(path);
     // A device such as /dev/zero never ends; the loader's own format check gives up on it.
     if (!file.exists() || !file.open(QIODevice::ReadOnly) || file.isSequential())
         return true;
     if (file.size() > maximumReferencedFile)
         return false;
     *picture = file.readAll();
+    *suffix = QFileInfo(path).suffix();
+    // The loader parses a compressed SVG from memory, a plain one from the file.
+    if (!isGzip(*picture))
+        *pictureFolder = QFileInfo(path).absolutePath();
     return true;
+}
+
+// What the decoder of a progressive JPEG holds besides the picture: every DCT coefficient of
+// the whole image, 2 bytes each, which the later scans refine. 0 for a baseline JPEG.
+quint64 progressiveJpegCoefficients(const QByteArray &bytes)
+{
+    const auto byte = [&bytes](int at) { return quint8(bytes[at]); };
+    const auto word = [&bytes](int at) { return qFromBigEndian<quint16>(bytes.constData() + at); };
+    if (bytes.size() < 4 || byte(0) != 0xff || byte(1) != 0xd8)
+        return 0;
+    int at = 2;
+    while (at + 4 <= bytes.size() && byte(at) == 0xff) {
+        const quint8 marker = byte(at + 1);
+        if (marker == 0xff) { // fill byte
+            ++at;
+            continue;
+        }
+        const bool frame = marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8
+            && marker != 0xcc;
+        if (marker == 0xda || (frame && (marker & 0x03) != 0x02))
+            return 0; // a scan before any frame, or a frame that is not progressive
+        if (frame) {
+            const int components = at + 10 <= bytes.size() ? byte(at + 9) : 0;
+            if (at + 10 + 3 * components > bytes.size())
+                return 0;
+            const quint64 height = word(at + 5);
+            const quint64 width = word(at + 7);
+            quint64 hMax = 1;
+            quint64 vMax = 1;
+            for (int c = 0; c < components; ++c) {
+                hMax = qMax<quint64>(hMax, byte(at + 11 + 3 * c) >> 4);
+                vMax = qMax<quint64>(vMax, byte(at + 11 + 3 * c) & 0x0f);
+            }
+            // Blocks of 64 coefficients per component, rounded up to whole sampling units.
+            const auto blocks = [](quint64 pixels, quint64 factor, quint64 largest) {
+                const quint64 count = (pixels * factor + largest * 8 - 1) / (largest * 8);
+                return (count + factor - 1) / qMax<quint64>(1, factor) * factor;
+            };
+            quint64 total = 0;
+            for (int c = 0; c < components; ++c) {
+                const quint64 h = byte(at + 11 + 3 * c) >> 4;
+                const quint64 v = byte(at + 11 + 3 * c) & 0x0f;
+                total += blocks(width, h, hMax) * blocks(height, v, vMax) * 64 * 2;
+            }
+            return total;
+        }
+        at += 2 + word(at + 2);
+    }
+    return 0;
+}
+
+// The canvas of an extended WebP file that marks itself animated, QSize() for any other.
+// Its decoder draws each frame, at most the canvas in size, onto a canvas of its own; Qt 6's
+// decoder makes that canvas as soon as it is asked for the size, so the size is read here.
+QSize animatedWebpCanvas(const QByteArray &bytes)
+{
+    constexpr char animationFlag = 0x02;
+    if (bytes.size() < 30 || !bytes.startsWith("RIFF") || bytes.mid(8, 8) != "WEBPVP8X"
+        || !(bytes[20] & animationFlag))
+        return QSize();
+    const auto side = [&bytes](int at) {
+        return int(quint8(bytes[at]) | quint8(bytes[at + 1]) << 8 | quint8(bytes[at + 2]) << 16)
+            + 1;
+    };
+    return QSize(side(24), side(27));
 }
 
 } // namespace
 
-quint64 VlImageMeasure::decodedBytes(const QByteArray &bytes, quint64 limit, const QSize &fitInto)
+quint64 VlImageMeasure::decodedBytes(
+    const QByteArray &bytes, quint64 limit, const QSize &fitInto, const QByteArray &format)
 {
-    return measure(bytes, limit, 0, fitInto);
+    return measure(bytes, limit, 0, QString(), format, fitInto);
 }
 
 quint64 VlImageMeasure::imageBytes(const QSize &size, QImage::Format format)
@@ -129,27 +211,52 @@ bool VlImageMeasure::fits(quint64 bytes, quint64 limit)
     return bytes != unbounded && bytes <= limit;
 }
 
-quint64 VlImageMeasure::measure(
-    const QByteArray &bytes, quint64 limit, int depth, const QSize &fitInto)
+QByteArray VlImageMeasure::decoderFormat(const QByteArray &bytes, const QString &suffix)
+{
+    QByteArray copy(bytes);
+    QBuffer buffer(&copy);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader byContent(&buffer);
+    byContent.setDecideFormatFromContent(true);
+    const QByteArray shown = byContent.format();
+    const QByteArray named = suffix.toLower().toLatin1();
+    if (named.isEmpty() || named == shown || !QImageReader::supportedImageFormats().contains(named))
+        return shown;
+    buffer.seek(0);
+    QImageReader byName(&buffer, named);
+    byName.setAutoDetectImageFormat(false);
+    return byName.canRead() ? named : shown;
+}
+
+quint64 VlImageMeasure::measure(const QByteArray &bytes, quint64 limit, int depth,
+    const QString &folder, const QByteArray &decoder, const QSize &fitInto)
 {
     if (depth > maximumDepth)
         return unbounded;
     QByteArray copy(bytes);
     QBuffer buffer(&copy);
     buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    reader.setDecideFormatFromContent(true);
-    const QByteArray format = reader.format();
+    const QByteArray format = decoder.isEmpty() ? decoderFormat(bytes, QString()) : decoder;
+    QImageReader reader(&buffer, format);
+    reader.setAutoDetectImageFormat(false);
 
+    // An MNG stream declares no size its decoder keeps to: every image it defines is held
+    // as an object of its own size, and frames are composed from them. Nothing short of
+    // decoding tells what that costs.
+    if (format == "mng")
+        return unbounded;
+    if (format == "icns")
+        return icnsBytes(bytes, limit, depth);
     quint64 total = 0;
     // Asking an SVG for its size parses it, which decodes its embedded pictures: they are
     // measured first.
     if (format.startsWith("svg")) {
-        total = svgEmbeddedBytes(bytes, limit, depth);
+        total = svgEmbeddedBytes(bytes, limit, depth, folder);
         if (!fits(total, limit))
             return unbounded;
     }
-    QSize declared = reader.size();
+    const QSize canvas = format == "webp" ? animatedWebpCanvas(bytes) : QSize();
+    QSize declared = canvas.isValid() ? canvas : reader.size();
     if (format.startsWith("svg") && !fitInto.isEmpty() && !declared.isEmpty())
         declared = declared.scaled(fitInto, Qt::KeepAspectRatio);
     if (format == "gif")
@@ -159,10 +266,20 @@ quint64 VlImageMeasure::measure(
         if (entry > 0)
             return entry;
     }
-    return saturatingAdd(total, imageBytes(declared, reader.imageFormat()));
+    quint64 pictures = imageBytes(declared, reader.imageFormat());
+    if (format == "jpeg" || format == "jpg")
+        total = saturatingAdd(total, progressiveJpegCoefficients(bytes));
+    if (format == "webp") {
+        // The decoder keeps a copy of the whole file while it decodes.
+        total = saturatingAdd(total, quint64(bytes.size()));
+        if (canvas.isValid())
+            pictures = saturatingAdd(pictures, imageBytes(canvas, QImage::Format_ARGB32));
+    }
+    return saturatingAdd(total, pictures);
 }
 
-quint64 VlImageMeasure::svgEmbeddedBytes(const QByteArray &bytes, quint64 limit, int depth)
+quint64 VlImageMeasure::svgEmbeddedBytes(
+    const QByteArray &bytes, quint64 limit, int depth, const QString &folder)
 {
     QByteArray text;
     if (isGzip(bytes)) {
@@ -186,10 +303,16 @@ quint64 VlImageMeasure::svgEmbeddedBytes(const QByteArray &bytes, quint64 limit,
             if (!attribute.qualifiedName().endsWith(QLatin1String("href")))
                 continue;
             QByteArray picture;
-            if (!referencedPicture(attribute.value().toString(), &picture))
+            QString pictureFolder;
+            QString suffix;
+            if (!referencedPicture(
+                    attribute.value().toString(), folder, &picture, &pictureFolder, &suffix))
                 return unbounded;
-            if (!picture.isEmpty())
-                total = saturatingAdd(total, measure(picture, limit, depth + 1));
+            if (!picture.isEmpty()) {
+                total = saturatingAdd(total,
+                    measure(
+                        picture, limit, depth + 1, pictureFolder, decoderFormat(picture, suffix)));
+            }
             if (!fits(total, limit))
                 return unbounded;
         }
@@ -223,7 +346,78 @@ quint64 VlImageMeasure::iconEntryBytes(const QByteArray &bytes, quint64 limit, i
         return buffer;
     const QByteArray data
         = bytes.mid(int(offset), int(qMin<quint32>(length, quint32(bytes.size()) - offset)));
-    return saturatingAdd(buffer, measure(data, limit, depth + 1));
+    return saturatingAdd(buffer, measure(data, limit, depth + 1, QString(), QByteArray()));
+}
+
+quint64 VlImageMeasure::icnsBytes(const QByteArray &bytes, quint64 limit, int depth)
+{
+    // An icon set declares no size. Its decoder decodes one entry, and which one depends on
+    // how it walks the table of contents and the blocks, so every entry is measured and the
+    // largest counts. Entry lengths are taken as the decoder takes them: a table of contents
+    // is not checked against the file, and a length below the 8-byte header wraps around.
+    constexpr int headerSize = 8;
+    constexpr quint32 maximumSide = 4096; // the decoder's own bound on a raw entry
+    const QByteArray pngMagic("\x89PNG\r\n\x1a\n\0\0\0\r", 12);
+    const QByteArray jp2Magic("\0\0\0\x0cjP  \r\n\x87\n", 12);
+    const qint64 size = bytes.size();
+    const auto word
+        = [&bytes](qint64 at) { return qFromBigEndian<quint32>(bytes.constData() + at); };
+    const auto tag = [](const char *name) { return qFromBigEndian<quint32>(name); };
+
+    quint64 largest = 0;
+    const auto entry = [&](qint64 offset, quint32 length) {
+        const quint32 dataLength = length - headerSize;
+        const QByteArray magic
+            = offset < size ? bytes.mid(int(offset), pngMagic.size()) : QByteArray();
+        quint64 bytesOfEntry;
+        if (magic == pngMagic || magic == jp2Magic) {
+            // A compressed entry is first read into a buffer of its declared length, then
+            // decoded to whatever its own header declares.
+            const QByteArray data
+                = bytes.mid(int(offset), int(qMin<qint64>(dataLength, size - offset)));
+            bytesOfEntry = saturatingAdd(
+                dataLength, measure(data, limit, depth + 1, QString(), QByteArray()));
+        } else {
+            // A raw entry's side follows from its length and depth; at one bit a pixel it has
+            // the most pixels. The decoder makes the icon, its mask and the masked result.
+            const quint64 pixels
+                = qMin<quint64>(quint64(dataLength) * 8, maximumSide * maximumSide);
+            bytesOfEntry = 3 * imageBytes(QSize(int(pixels), 1), QImage::Format_ARGB32);
+        }
+        largest = qMax(largest, bytesOfEntry);
+        return fits(largest, limit);
+    };
+
+    qint64 at = headerSize;
+    while (at + headerSize <= size) {
+        const quint32 type = word(at);
+        const quint32 length = word(at + 4);
+        const qint64 data = at + headerSize;
+        const qint64 next = at + qMax<qint64>(headerSize, length);
+        if (type == tag("TOC ")) {
+            // Entries follow the table in its order, each after its own header.
+            qint64 offset = next + headerSize;
+            for (qint64 item = data; item + headerSize <= qMin<qint64>(next, size);
+                 item += headerSize) {
+                if (!entry(offset, word(item + 4)))
+                    return unbounded;
+                offset += word(item + 4);
+            }
+        } else if (type == tag("tile") || type == tag("over") || type == tag("open")
+            || type == tag("drop") || type == tag("odrp")) {
+            // A container of variant entries.
+            for (qint64 item = data; item + headerSize <= qMin<qint64>(next, size);
+                 item += qMax<qint64>(headerSize, word(item + 4))) {
+                if (!entry(item + headerSize, word(item + 4)))
+                    return unbounded;
+            }
+        } else if (type != tag("icnV") && type != tag("clut") && type != tag("icns")) {
+            if (!entry(data, length))
+                return unbounded;
+        }
+        at = next;
+    }
+    return largest;
 }
 
 quint64 VlImageMeasure::bitmapEntryBytes(const QByteArray &bytes, const char *entry, quint32 offset)

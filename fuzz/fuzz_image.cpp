@@ -46,8 +46,8 @@ bool image(const QByteArray &input)
     // The reader decides the format from the content; the suffix only makes the file an
     // image to it. The input's length picks one, so every suffix is tried over a run without
     // making each run several times slower.
-    const QString file
-        = dir.filePath(QStringLiteral("input.%1").arg(suffixes.at(input.size() % suffixes.size())));
+    const QString suffix = suffixes.at(input.size() % suffixes.size());
+    const QString file = dir.filePath(QStringLiteral("input.%1").arg(suffix));
     QFile out(file);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(input) != input.size())
         return check(false, "writing the input file");
@@ -63,7 +63,9 @@ bool image(const QByteArray &input)
         const quint64 limit = VlContentReader_Thr::decodeLimit(cache->getMaximumCacheSize());
         ok &= check(quint64(decoded->sizeInBytes()) <= limit, "a cached image within the limit");
         // The refusal rests on the measure, so it must never see less than was decoded.
-        ok &= check(VlImageMeasure::decodedBytes(input, limit) >= quint64(decoded->sizeInBytes()),
+        const QByteArray format = VlImageMeasure::decoderFormat(input, suffix);
+        ok &= check(VlImageMeasure::decodedBytes(input, limit, QSize(), format)
+                >= quint64(decoded->sizeInBytes()),
             "the measure covers what was decoded");
     }
     cache->clearAll();

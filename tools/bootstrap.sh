@@ -23,12 +23,14 @@ jobs=$(nproc 2>/dev/null || echo 2)
 APT_PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qtbase5-dev libqt5svg5-dev qttools5-dev qttools5-dev-tools
+  qt5-image-formats-plugins
   libbotan-2-dev zlib1g-dev openssl ca-certificates
   qpdf poppler-utils xvfb xauth fonts-dejavu-core
   libgtest-dev libbenchmark-dev ccache libseccomp-dev
 )
 # Debian 12's Qt 6.4, for the second build (QT_MAJOR_VERSION=6); only the Qt 6 commands ask.
-QT6_PACKAGES=(qt6-base-dev qt6-svg-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools)
+QT6_PACKAGES=(qt6-base-dev qt6-svg-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
+  qt6-image-formats-plugins)
 # Making and checking the Debian packages; only the package commands ask.
 PACKAGING_PACKAGES=(dpkg-dev help2man lintian)
 

@@ -3,6 +3,7 @@
 #include "PageWriter.h"
 
 #include <VlContentReader.h>
+#include <VlDecodeRefusals.h>
 #include <VlExtension.h>
 #include <VlPdf.h>
 
@@ -431,29 +432,24 @@ QString ContentJob::failureHint(const QString &uri, FileState &state, int pageIn
                                         "password and read that)")
                                    : QString();
         }
-        // A page that exists but could not be drawn may have been refused for its size.
-        if (pageIndex < state.pageCount)
+        // The reader tells whether the page was refused for its size; a page that cannot be
+        // drawn for any other reason (a damaged page tree) gets no advice about limits.
+        if (Vela::VlDecodeRefusals::refusedForSize(uri, pageIndex))
             return tr(" (pages that would draw to more than %1 bytes are refused; "
                       "--max-cache-bytes raises that limit, and --resolution, --scale-to or "
                       "--size draw a page smaller)")
                 .arg(limit);
         return {};
     }
-    // The reader gives one message for every kind of unreadable image; the header says
-    // whether it was refused for its size.
-    QImageReader reader(uri);
-    const QSize size = reader.size();
-    const int depth = QImage::toPixelFormat(reader.imageFormat()).bitsPerPixel();
-    if (size.isValid() && depth > 0
-        && quint64(size.width()) * quint64(size.height()) * quint64(depth) / 8 > limit)
+    // The reader gives one message for every kind of unreadable image and says apart whether
+    // it measured the picture over its limit. Opening the file again with a decoder to find
+    // out would allocate all that the reader refused to.
+    if (Vela::VlDecodeRefusals::refusedForSize(uri, pageIndex))
         return (state.kind == Kind::Scalable
-                ? tr(" (the image is %1x%2 pixels, more than the limit of %3 bytes; "
-                     "--max-cache-bytes raises it, and --scale-to or --size draw it "
-                     "smaller)")
-                : tr(" (the image is %1x%2 pixels, more than the limit of %3 bytes; "
+                ? tr(" (the image would decode to more than the limit of %1 bytes; "
+                     "--max-cache-bytes raises it, and --scale-to or --size draw it smaller)")
+                : tr(" (the image would decode to more than the limit of %1 bytes; "
                      "--max-cache-bytes raises it)"))
-            .arg(size.width())
-            .arg(size.height())
             .arg(limit);
     return {};
 }
