@@ -115,10 +115,12 @@ QString VlPdfRenderPool::hostProgram()
         return overridden;
     const QString name = QStringLiteral(VELA_PDF_HOST_NAME);
 #ifdef Q_OS_LINUX
-    // Installed, the program lives in libexec, at a fixed place relative to this library.
+    // Installed, the program lives in libexec, at a fixed place relative to this library. The
+    // loader may name the library by a path through a link (/lib is /usr/lib on Debian, and
+    // its cache names /lib), so the relative step starts from the real folder.
     Dl_info info = {};
     if (dladdr(reinterpret_cast<void *>(&VlPdfRenderPool::hostProgram), &info) && info.dli_fname) {
-        const QString installed = QFileInfo(QString::fromLocal8Bit(info.dli_fname)).absolutePath()
+        const QString installed = QFileInfo(QString::fromLocal8Bit(info.dli_fname)).canonicalPath()
             + QLatin1Char('/') + QStringLiteral(VELA_PDF_HOST_FROM_LIBRARY) + QLatin1Char('/')
             + name;
         if (QFileInfo(installed).isExecutable())
