@@ -34,10 +34,11 @@ quint64 saturatingAdd(quint64 a, quint64 b)
 }
 
 // The logical screen of a GIF file, which its decoder allocates whole while the reader's
-// size() reports only the first frame; QSize() for anything else.
+// size() reports only the first frame. The decoder skips the six signature bytes unchecked
+// when it is asked for a GIF by name, so neither is the signature checked here.
 QSize gifScreenSize(const QByteArray &bytes)
 {
-    if (bytes.size() < 10 || !bytes.startsWith("GIF"))
+    if (bytes.size() < 10)
         return QSize();
     return QSize(qFromLittleEndian<quint16>(bytes.constData() + 6),
         qFromLittleEndian<quint16>(bytes.constData() + 8));
