@@ -187,7 +187,7 @@ case "$cmd" in
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
     mkdir -p build-fuzz/crashes build-fuzz/logs
     crashed=0
-    for target in decrypt path image pdf artwork; do
+    for target in decrypt path image pdf artwork reply; do
       name=fuzz_$target
       # New inputs go to the first folder, so the committed seeds stay as they are.
       mkdir -p "build-fuzz/corpus/$name"
