@@ -400,8 +400,8 @@ int main(int argc, char **argv)
     QTimer::singleShot(0, &job, &ContentJob::start);
     app.exec();
 
-    // quit() only schedules the deletions; running them here joins every worker thread
-    // before the application object goes away.
+    // quit() hands the teardown to the reader's own thread, which the application object's
+    // destructor then joins; what this thread itself left for deletion goes here.
     VlContentReader::quit();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
