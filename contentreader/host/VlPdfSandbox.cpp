@@ -144,10 +144,12 @@ bool VlPdfSandbox::enter(unsigned long long memoryLimit, const char **failedStep
 
     // Signals to itself only (abort() raises SIGABRT with tgkill); the process has one
     // thread, whose id is the process id.
-    const scmp_datum_t self = scmp_datum_t(getpid());
-    if (seccomp_rule_add(ctx, kill, SCMP_SYS(kill), 1, SCMP_A0(SCMP_CMP_NE, self)) != 0
-        || seccomp_rule_add(ctx, kill, SCMP_SYS(tkill), 1, SCMP_A0(SCMP_CMP_NE, self)) != 0
-        || seccomp_rule_add(ctx, kill, SCMP_SYS(tgkill), 1, SCMP_A0(SCMP_CMP_NE, self)) != 0)
+    // Spelled out rather than SCMP_A0(), which leaves datum_b to clang's missing-initializer
+    // warning.
+    const scmp_arg_cmp notSelf {0, SCMP_CMP_NE, scmp_datum_t(getpid()), 0};
+    if (seccomp_rule_add(ctx, kill, SCMP_SYS(kill), 1, notSelf) != 0
+        || seccomp_rule_add(ctx, kill, SCMP_SYS(tkill), 1, notSelf) != 0
+        || seccomp_rule_add(ctx, kill, SCMP_SYS(tgkill), 1, notSelf) != 0)
         return fail("seccomp signal rule");
 
     if (seccomp_load(ctx) != 0)
