@@ -3,13 +3,13 @@
 #include "VlContentCache.h"
 #include "VlContentReader.h"
 #include "VlDecodeRefusals.h"
-#include "VlFlatPage.h"
 #include "VlImageMeasure.h"
 #include "VlPdfRenderPool.h"
 
 #include <VlExclusiveLocker.h>
 #include <VlExtension.h>
 #include <VlPdf.h>
+#include <VlPdf_p.h>
 
 #include <QBuffer>
 #include <QFile>
@@ -393,23 +393,14 @@ bool VlContentReader_Thr::readPdf(
             setLastError(tr("Cannot get a image from the pdf file."));
             return false;
         }
-        std::unique_ptr<QImage, VlPdf::Image_Deleter> rendered = pdf.render(page, size);
+        image = std::make_shared<QImage>(pixels, QImage::Format_ARGB32);
+        const bool drawn = !image->isNull() && vlPdfRenderOntoWhite(pdf, page, size, image.get());
         // One page per request: the document has served its purpose either way.
         pdf.close();
-        if (!rendered || rendered->isNull()) {
+        if (!drawn) {
             setLastError(tr("Cannot get a image from the pdf file."));
             return false;
         }
-        image = std::make_shared<QImage>(
-            rendered->width(), rendered->height(), QImage::Format_ARGB32_Premultiplied);
-        if (image->isNull()) {
-            setLastError(tr("Cannot get a image from the pdf file."));
-            return false;
-        }
-        VlFlatPage::paintOntoWhite(*rendered, image.get());
-        if (rendered->format() != image->format()
-            && !image->reinterpretAsFormat(rendered->format()))
-            *image = image->convertToFormat(rendered->format());
     }
 
     // Stored under the page it resolved to; the request's signals keep the index as asked.

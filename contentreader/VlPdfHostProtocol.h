@@ -20,8 +20,11 @@ namespace Vela {
 //   host:   NeedDocument, when it does not hold the document of that digest
 //   parent: Document, with a sealed memfd holding the document's bytes
 //   host:   Failed (PDFium refused the bytes) or Counted (page count and what comes next)
-//   parent: Canvas, with a memfd of exactly width * height * 4 bytes, when Counted said Draw
-//   host:   Drawn, the page flattened onto white in the canvas (status Drawn or NoImage)
+//   parent: Canvas, when Counted said Draw: with a memfd (sealed against shrinking) the first
+//           time and whenever the page needs more than the last one held, else alone; the
+//           host keeps the memory mapped and draws every page into it
+//   host:   Drawn, the page drawn onto white at the start of the canvas, width * 4 bytes a
+//           line (status Drawn or NoImage); the parent copies it out
 class VlPdfHostProtocol
 {
 public:

@@ -135,12 +135,25 @@ QString VlPdfRenderPool::hostProgram()
 
 struct VlPdfRenderPool::Process
 {
+    Process() = default;
+    Process(const Process &) = delete;
+    Process &operator=(const Process &) = delete;
+    ~Process()
+    {
+        if (canvasBytes)
+            munmap(canvasBytes, canvasSize);
+    }
+
     pid_t pid = 0;
     int fd = -1;
     bool busy = false;
     // Set under the mutex by whoever is about to kill and reap it; shutdown() leaves it be.
     bool ending = false;
     Clock::time_point idleSince;
+    // The memory the process draws every page into, mapped read-only here; only the worker
+    // using the process touches it.
+    void *canvasBytes = nullptr;
+    std::size_t canvasSize = 0;
 };
 
 // A request for a new process: the worker waits for it, or the pool keeps it (prestart).
@@ -208,37 +221,20 @@ int sharedMemory(quint64 size, const QByteArray *bytes)
     return fd;
 }
 
-struct Mapping
-{
-    void *address;
-    std::size_t size;
-};
+// Canvases grow in steps of this, so that pages of nearly one size share one.
+constexpr quint64 canvasStep = 1 << 20;
 
-void unmapImage(void *info)
+// A copy of the page the process drew into its canvas. The canvas is reused for the next
+// page: memory new to a process costs a fault per memory page when first written, several
+// times the drawing of a text page, while a copy between warm buffers costs little. The copy
+// is also this process's own: whatever the render process does afterwards, the image never
+// changes under its readers.
+std::shared_ptr<QImage> copiedImage(const void *canvas, int width, int height)
 {
-    auto *mapping = static_cast<Mapping *>(info);
-    munmap(mapping->address, mapping->size);
-    delete mapping;
-}
-
-// The page the host drew into canvas, without copying it. The canvas is sealed against
-// writing first, which fails while the host still maps it writable: the image can then never
-// change under its readers.
-std::shared_ptr<QImage> drawnImage(int canvas, int width, int height)
-{
-    const std::size_t size = std::size_t(Protocol::canvasBytes(width, height));
-    if (fcntl(canvas, F_ADD_SEALS, F_SEAL_WRITE | F_SEAL_SEAL) != 0)
+    auto image = std::make_shared<QImage>(width, height, QImage::Format_ARGB32);
+    if (image->isNull())
         return nullptr;
-    void *address = mmap(nullptr, size, PROT_READ, MAP_SHARED, canvas, 0);
-    if (address == MAP_FAILED)
-        return nullptr;
-    auto *mapping = new Mapping {address, size};
-    auto image = std::make_shared<QImage>(static_cast<const uchar *>(address), width, height,
-        width * 4, QImage::Format_ARGB32, &unmapImage, mapping);
-    if (image->isNull()) {
-        unmapImage(mapping);
-        return nullptr;
-    }
+    std::memcpy(image->bits(), canvas, std::size_t(Protocol::canvasBytes(width, height)));
     return image;
 }
 
@@ -509,24 +505,18 @@ VlPdfRenderPool::Talk VlPdfRenderPool::exchange(const std::shared_ptr<Process> &
     Protocol::Expectation expect;
     expect.pageIndex = pageIndex;
     expect.limit = limit;
-    int canvas = -1;
-    const auto finish = [&canvas](Talk talk) {
-        if (canvas >= 0)
-            close(canvas);
-        return talk;
-    };
     for (;;) {
         Protocol::Message message;
         int descriptors = 0;
         bool truncated = false;
         const long got = receiveUntil(process->fd, deadline, &message, &descriptors, &truncated);
         if (got == -2)
-            return finish(Talk::TimedOut);
+            return Talk::TimedOut;
         Protocol::Reply reply;
         if (got < 0
             || !Protocol::readReply(reinterpret_cast<const char *>(&message), std::size_t(got),
                 descriptors, truncated, expect, &reply))
-            return finish(Talk::Broken);
+            return Talk::Broken;
 
         switch (reply.type) {
         case Protocol::NeedDocument: {
@@ -538,50 +528,72 @@ VlPdfRenderPool::Talk VlPdfRenderPool::exchange(const std::shared_ptr<Process> &
             if (document >= 0)
                 close(document);
             if (!ok)
-                return finish(Talk::Broken);
+                return Talk::Broken;
             expect.documentSent = true;
             break;
         }
         case Protocol::Failed:
             result->outcome = Outcome::NotADocument;
-            return finish(Talk::Answered);
+            return Talk::Answered;
         case Protocol::Counted:
             result->pageCount = reply.pageCount;
             result->page = reply.page;
             if (reply.status == Protocol::NoPage) {
                 result->outcome = Outcome::NoPage;
-                return finish(Talk::Answered);
+                return Talk::Answered;
             }
             if (reply.status == Protocol::NoImage) {
                 result->outcome = Outcome::NoImage;
-                return finish(Talk::Answered);
+                return Talk::Answered;
             }
-            canvas = sharedMemory(Protocol::canvasBytes(reply.width, reply.height), nullptr);
-            {
-                Protocol::Message sent;
-                sent.type = Protocol::Canvas;
-                // Without memory for the page the host answers NoImage, as PDFium would.
-                if (!Protocol::send(process->fd, sent, canvas))
-                    return finish(Talk::Broken);
-            }
+            if (!sendCanvas(process.get(), Protocol::canvasBytes(reply.width, reply.height)))
+                return Talk::Broken;
             expect.canvasSent = true;
             expect.width = reply.width;
             expect.height = reply.height;
             break;
         case Protocol::Drawn:
-            if (reply.status != Protocol::DrawnOk || canvas < 0) {
-                result->outcome = Outcome::NoImage;
-                return finish(Talk::Answered);
-            }
-            result->image = drawnImage(canvas, reply.width, reply.height);
-            if (!result->image)
-                return finish(Talk::Broken);
-            result->outcome = Outcome::Drawn;
-            return finish(Talk::Answered);
+            // Without a canvas large enough the host cannot have drawn; nor can the page be
+            // kept without memory for its copy.
+            if (reply.status == Protocol::DrawnOk
+                && process->canvasSize >= Protocol::canvasBytes(reply.width, reply.height))
+                result->image = copiedImage(process->canvasBytes, reply.width, reply.height);
+            result->outcome = result->image ? Outcome::Drawn : Outcome::NoImage;
+            return Talk::Answered;
         default:
-            return finish(Talk::Broken);
+            return Talk::Broken;
         }
     }
+}
+
+bool VlPdfRenderPool::sendCanvas(Process *process, quint64 bytes)
+{
+    Protocol::Message sent;
+    sent.type = Protocol::Canvas;
+    if (process->canvasSize >= bytes) {
+        sent.size = process->canvasSize;
+        return Protocol::send(process->fd, sent);
+    }
+    if (process->canvasBytes)
+        munmap(process->canvasBytes, process->canvasSize);
+    process->canvasBytes = nullptr;
+    process->canvasSize = 0;
+    const quint64 size = (bytes + canvasStep - 1) / canvasStep * canvasStep;
+    // Sealed against shrinking: the process cannot cut the memory short under this mapping.
+    const int canvas = sharedMemory(size, nullptr);
+    if (canvas >= 0) {
+        void *mapped = mmap(nullptr, std::size_t(size), PROT_READ, MAP_SHARED, canvas, 0);
+        if (mapped != MAP_FAILED) {
+            process->canvasBytes = mapped;
+            process->canvasSize = std::size_t(size);
+        }
+    }
+    // Without memory for the page the host answers NoImage, as PDFium would.
+    sent.size = process->canvasSize;
+    const bool ok = Protocol::send(process->fd, sent, process->canvasBytes ? canvas : -1);
+    if (canvas >= 0)
+        close(canvas);
+    return ok;
 }
 
 VlPdfRenderPool::Result VlPdfRenderPool::render(

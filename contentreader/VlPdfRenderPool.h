@@ -96,6 +96,8 @@ private:
     std::shared_ptr<Process> startProcess();
     Talk exchange(const std::shared_ptr<Process> &process, const QByteArray &bytes,
         const QString &digest, int pageIndex, const QSize &size, quint64 limit, Result *result);
+    // Tells the process where to draw a page of bytes: the canvas it has, or a larger one.
+    static bool sendCanvas(Process *process, quint64 bytes);
     bool refused(const QString &digest);
     void strike(const QString &digest);
     void ensureThread();

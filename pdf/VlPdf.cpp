@@ -346,11 +346,18 @@ std::unique_ptr<QImage, VlPdf::Image_Deleter> VlPdf::render(fpdf_page_t__ *page,
     if (image->isNull())
         return image;
     image->fill(Qt::transparent);
+    draw(page, image.get());
+    return image;
+}
 
+void VlPdf::draw(fpdf_page_t__ *page, QImage *target)
+{
+    const int w = target->width();
+    const int h = target->height();
     fpdf_bitmap_t__ *bitmap
-        = Bitmap_CreateEx(w, h, FPDFBITMAP_BGRA, image->bits(), int(image->bytesPerLine()));
+        = Bitmap_CreateEx(w, h, FPDFBITMAP_BGRA, target->bits(), int(target->bytesPerLine()));
     if (!bitmap)
-        return image;
+        return;
     RenderPageBitmap(bitmap, page, 0, 0, w, h, 0, FPDF_ANNOT);
 
     _FPDF_FORMFILLINFO info = {};
@@ -363,7 +370,24 @@ std::unique_ptr<QImage, VlPdf::Image_Deleter> VlPdf::render(fpdf_page_t__ *page,
         ExitFormFillEnvironment(form);
     }
     Bitmap_Destroy(bitmap);
-    return image;
+}
+
+bool vlPdfRenderOntoWhite(VlPdf &pdf, int pageIndex, const QSize &size, QImage *canvas)
+{
+    if (!pdf.m_document || !canvas || canvas->isNull() || canvas->depth() != 32)
+        return false;
+    fpdf_page_t__ *page = pdf.LoadPage(pdf.m_document, pageIndex);
+    if (!page)
+        return false;
+    const bool fits
+        = pdf.fittedSize(pdf.GetPageWidth(page), pdf.GetPageHeight(page), size) == canvas->size();
+    if (fits) {
+        // Opaque white in every 32-bit layout.
+        canvas->fill(0xffffffffu);
+        pdf.draw(page, canvas);
+    }
+    pdf.ClosePage(page);
+    return fits;
 }
 
 std::unique_ptr<QImage, VlPdf::Image_Deleter> VlPdf::render()

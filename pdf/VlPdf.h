@@ -96,6 +96,11 @@ public:
     void setFilePath(const QString &filePath);
 
 private:
+    // Draws the page, fitted into target's size, over what target holds.
+    void draw(fpdf_page_t__ *page, QImage *target);
+    friend VLPDF_EXPORT bool vlPdfRenderOntoWhite(
+        VlPdf &pdf, int pageIndex, const QSize &size, QImage *canvas);
+
     QSharedPointer<QLibrary> pdfiumLib() const;
     static void deleteLibrary(QLibrary *library);
     void init();

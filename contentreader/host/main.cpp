@@ -6,7 +6,6 @@
 // speaks VlPdfHostProtocol over it. The program loads PDFium, confines itself, and from then
 // on only answers: it opens no document of its own, and the documents and canvases it works
 // on arrive as memory. It ends when the socket closes, and with its parent.
-#include "VlFlatPage.h"
 #include "VlPdfHostProtocol.h"
 #include "VlPdfSandbox.h"
 
@@ -68,6 +67,40 @@ public:
     VlPdf pdf;
 };
 
+// The memory the parent gave for pages, kept mapped: every page is drawn into it, so that
+// only the first one pays for memory new to the process.
+struct Canvas
+{
+    Canvas() = default;
+    Canvas(const Canvas &) = delete;
+    Canvas &operator=(const Canvas &) = delete;
+    ~Canvas() { replace(-1); }
+
+    // Maps the memory of fd in place of the present canvas (none when fd is -1 or cannot be
+    // mapped); fd is closed either way.
+    void replace(int fd)
+    {
+        if (bytes)
+            munmap(bytes, size);
+        bytes = nullptr;
+        size = 0;
+        struct stat info = {};
+        if (fd >= 0 && fstat(fd, &info) == 0 && info.st_size > 0) {
+            void *mapped = mmap(
+                nullptr, std::size_t(info.st_size), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+            if (mapped != MAP_FAILED) {
+                bytes = mapped;
+                size = std::size_t(info.st_size);
+            }
+        }
+        if (fd >= 0)
+            close(fd);
+    }
+
+    void *bytes = nullptr;
+    std::size_t size = 0;
+};
+
 // Receives one message and at most one descriptor. False when the socket closed or broke.
 bool receive(Protocol::Message *message, int *fd)
 {
@@ -105,7 +138,8 @@ std::unique_ptr<HeldDocument> map(const QByteArray &digest, int fd, quint64 size
 }
 
 // Answers one page request; false when the parent went away or broke the protocol.
-bool answer(const Protocol::Message &request, std::list<std::unique_ptr<HeldDocument>> *held)
+bool answer(const Protocol::Message &request, std::list<std::unique_ptr<HeldDocument>> *held,
+    Canvas *canvas)
 {
     const QByteArray digest = Protocol::digestOf(request);
     auto found = held->begin();
@@ -172,27 +206,17 @@ bool answer(const Protocol::Message &request, std::list<std::unique_ptr<HeldDocu
             close(fd);
         return false;
     }
+    if (fd >= 0)
+        canvas->replace(fd);
     Protocol::Message drawn;
     drawn.type = Protocol::Drawn;
     drawn.status = Protocol::NoImage;
-    struct stat info = {};
-    if (fd >= 0 && fstat(fd, &info) == 0 && quint64(info.st_size) == bytes) {
-        void *canvasBytes = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-        if (canvasBytes != MAP_FAILED) {
-            std::unique_ptr<QImage, VlPdf::Image_Deleter> rendered = pdf.render(page, fitInto);
-            if (rendered && !rendered->isNull() && rendered->size() == pixels) {
-                QImage canvas(static_cast<uchar *>(canvasBytes), pixels.width(), pixels.height(),
-                    pixels.width() * 4, QImage::Format_ARGB32_Premultiplied);
-                VlFlatPage::paintOntoWhite(*rendered, &canvas);
-                drawn.status = Protocol::DrawnOk;
-            }
-            // Unmapped before the answer: the parent seals the canvas against writing, which
-            // only succeeds once no writable mapping is left.
-            munmap(canvasBytes, bytes);
-        }
+    if (canvas->size >= bytes) {
+        QImage image(static_cast<uchar *>(canvas->bytes), pixels.width(), pixels.height(),
+            pixels.width() * 4, QImage::Format_ARGB32);
+        if (vlPdfRenderOntoWhite(pdf, page, fitInto, &image))
+            drawn.status = Protocol::DrawnOk;
     }
-    if (fd >= 0)
-        close(fd);
     return send(drawn);
 }
 
@@ -264,6 +288,7 @@ int main(int argc, char **argv)
     // The loop ends with _exit: exit handlers, a leak checker's among them, may do what
     // the sandbox forbids, and the parent has gone or no longer listens anyway.
     std::list<std::unique_ptr<HeldDocument>> held;
+    Canvas canvas;
     for (;;) {
         Protocol::Message request;
         int fd;
@@ -271,7 +296,7 @@ int main(int argc, char **argv)
             _exit(Done);
         if (fd >= 0)
             close(fd);
-        if (!answer(request, &held))
+        if (!answer(request, &held, &canvas))
             _exit(Done);
     }
 }

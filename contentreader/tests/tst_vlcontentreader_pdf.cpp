@@ -420,7 +420,12 @@ void tst_VlContentReaderPdf::transparentAreasStoredWhite()
     QCOMPARE(stored->size(), rendered->size());
     QCOMPARE(stored->format(), rendered->format());
 
-    // The page as painted over white in its own format.
+    // The page as painted over white in its own format. PDFium blends the page onto white
+    // itself, rounding its edges' partly covered pixels by a unit either way.
+    const auto near = [](QRgb a, QRgb b) {
+        return qAbs(qRed(a) - qRed(b)) <= 1 && qAbs(qGreen(a) - qGreen(b)) <= 1
+            && qAbs(qBlue(a) - qBlue(b)) <= 1 && qAlpha(a) == qAlpha(b);
+    };
     QImage onWhite(rendered->size(), rendered->format());
     onWhite.fill(Qt::white);
     QPainter painter(&onWhite);
@@ -433,7 +438,12 @@ void tst_VlContentReaderPdf::transparentAreasStoredWhite()
         for (int x = 0; x < stored->width(); ++x) {
             const QRgb page = rendered->pixel(x, y);
             const QRgb kept = stored->pixel(x, y);
-            QCOMPARE(kept, onWhite.pixel(x, y));
+            QVERIFY2(near(kept, onWhite.pixel(x, y)),
+                qPrintable(QStringLiteral("%1,%2: %3 against %4")
+                               .arg(x)
+                               .arg(y)
+                               .arg(kept, 8, 16)
+                               .arg(onWhite.pixel(x, y), 8, 16)));
             QCOMPARE(qAlpha(kept), 255);
             if (qAlpha(page) == 0) {
                 ++transparent;
@@ -462,10 +472,10 @@ void tst_VlContentReaderPdf::flattenedPageMatchesTheReferenceDrawing()
     QCOMPARE(stored->format(), QImage::Format_ARGB32);
     QCOMPARE(stored->size(), QSize(40, 30));
     QCOMPARE(VlContentReader::getCachedSize(), quint64(40 * 30 * 4));
-    // The digest of the page as the Qt 5 build stores it, painted over white: Qt 6's painter
-    // must blend the same bytes.
+    // The digest of the page drawn onto white: the Qt 5 and Qt 6 builds, in-process and
+    // through render processes, must store the same bytes.
     QCOMPARE(
-        PdfFixtures::pixelDigest(*stored), QByteArray("976de46208516b2363f8b4f4e1b073bd358f7583"));
+        PdfFixtures::pixelDigest(*stored), QByteArray("68b0b8484a0154ea53f61fad542d179abd25e32a"));
 }
 
 void tst_VlContentReaderPdf::documentsReadConcurrently()
