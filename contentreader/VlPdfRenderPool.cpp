@@ -140,8 +140,8 @@ struct VlPdfRenderPool::Process
     Process &operator=(const Process &) = delete;
     ~Process()
     {
-        if (canvasBytes)
-            munmap(canvasBytes, canvasSize);
+        if (canvas >= 0)
+            close(canvas);
     }
 
     pid_t pid = 0;
@@ -150,10 +150,10 @@ struct VlPdfRenderPool::Process
     // Set under the mutex by whoever is about to kill and reap it; shutdown() leaves it be.
     bool ending = false;
     Clock::time_point idleSince;
-    // The memory the process draws every page into, mapped read-only here; only the worker
-    // using the process touches it.
-    void *canvasBytes = nullptr;
-    std::size_t canvasSize = 0;
+    // The memory the process draws every page into; only the worker using the process reads
+    // it. Read, not mapped: mapped, it would count in this process's resident memory.
+    int canvas = -1;
+    quint64 canvasSize = 0;
 };
 
 // A request for a new process: the worker waits for it, or the pool keeps it (prestart).
@@ -229,12 +229,21 @@ constexpr quint64 canvasStep = 1 << 20;
 // times the drawing of a text page, while a copy between warm buffers costs little. The copy
 // is also this process's own: whatever the render process does afterwards, the image never
 // changes under its readers.
-std::shared_ptr<QImage> copiedImage(const void *canvas, int width, int height)
+std::shared_ptr<QImage> copiedImage(int canvas, int width, int height)
 {
     auto image = std::make_shared<QImage>(width, height, QImage::Format_ARGB32);
     if (image->isNull())
         return nullptr;
-    std::memcpy(image->bits(), canvas, std::size_t(Protocol::canvasBytes(width, height)));
+    const auto size = std::size_t(Protocol::canvasBytes(width, height));
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got = pread(canvas, image->bits() + done, size - done, off_t(done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return nullptr;
+        done += std::size_t(got);
+    }
     return image;
 }
 
@@ -283,13 +292,17 @@ std::shared_ptr<VlPdfRenderPool::Process> VlPdfRenderPool::acquire()
         }
         if (stopping)
             return nullptr;
-        if (!mine) {
-            for (const auto &process : processes) {
-                if (!process->busy) {
-                    process->busy = true;
-                    return process;
-                }
+        // Whichever process is idle first: one started ahead, or freed by another worker,
+        // is often ready long before the one started for this request.
+        for (const auto &process : processes) {
+            if (!process->busy) {
+                process->busy = true;
+                if (mine)
+                    mine->forPool = true; // the pool keeps it for the next request
+                return process;
             }
+        }
+        if (!mine) {
             if (int(processes.size()) + starting < qMax(1, processCount())) {
                 mine = std::make_shared<Start>();
                 ++starting;
@@ -557,7 +570,7 @@ VlPdfRenderPool::Talk VlPdfRenderPool::exchange(const std::shared_ptr<Process> &
             // kept without memory for its copy.
             if (reply.status == Protocol::DrawnOk
                 && process->canvasSize >= Protocol::canvasBytes(reply.width, reply.height))
-                result->image = copiedImage(process->canvasBytes, reply.width, reply.height);
+                result->image = copiedImage(process->canvas, reply.width, reply.height);
             result->outcome = result->image ? Outcome::Drawn : Outcome::NoImage;
             return Talk::Answered;
         default:
@@ -574,26 +587,15 @@ bool VlPdfRenderPool::sendCanvas(Process *process, quint64 bytes)
         sent.size = process->canvasSize;
         return Protocol::send(process->fd, sent);
     }
-    if (process->canvasBytes)
-        munmap(process->canvasBytes, process->canvasSize);
-    process->canvasBytes = nullptr;
-    process->canvasSize = 0;
+    if (process->canvas >= 0)
+        close(process->canvas);
     const quint64 size = (bytes + canvasStep - 1) / canvasStep * canvasStep;
-    // Sealed against shrinking: the process cannot cut the memory short under this mapping.
-    const int canvas = sharedMemory(size, nullptr);
-    if (canvas >= 0) {
-        void *mapped = mmap(nullptr, std::size_t(size), PROT_READ, MAP_SHARED, canvas, 0);
-        if (mapped != MAP_FAILED) {
-            process->canvasBytes = mapped;
-            process->canvasSize = std::size_t(size);
-        }
-    }
+    // Sealed against shrinking and growing: what the process maps stays what this side reads.
+    process->canvas = sharedMemory(size, nullptr);
+    process->canvasSize = process->canvas >= 0 ? size : 0;
     // Without memory for the page the host answers NoImage, as PDFium would.
     sent.size = process->canvasSize;
-    const bool ok = Protocol::send(process->fd, sent, process->canvasBytes ? canvas : -1);
-    if (canvas >= 0)
-        close(canvas);
-    return ok;
+    return Protocol::send(process->fd, sent, process->canvas);
 }
 
 VlPdfRenderPool::Result VlPdfRenderPool::render(

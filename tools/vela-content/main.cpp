@@ -2,6 +2,7 @@
 #include "ContentJob.h"
 
 #include <VlContentReader.h>
+#include <VlPdfRenderProcesses.h>
 #include <VlToolCommandLine.h>
 
 #include <QCommandLineParser>
@@ -14,6 +15,7 @@
 #include <QTemporaryFile>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 
 #ifdef Q_OS_WIN
@@ -401,6 +403,13 @@ int main(int argc, char **argv)
     VlContentReader::setPdfRenderProcesses(int(renderProcesses));
     VlContentReader::setPdfRenderTimeout(int(qMin(renderTimeout * 1000, 2e9)));
     VlContentReader::setPdfRenderMemoryLimit(quint64(renderMemory) << 20);
+    // Started while the documents are measured, rather than when their first page is asked.
+    const bool anyPdf = std::any_of(
+        options.files.cbegin(), options.files.cend(), [](const QString &file) {
+            return QFileInfo(file).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0;
+        });
+    if (anyPdf)
+        Vela::VlPdfRenderProcesses::startAhead();
     // Documents and drawings are drawn at the size asked, not drawn and then scaled.
     if (options.fitInto.isValid() || !qFuzzyCompare(options.resolution, 72.0))
         VlContentReader::setDrawAtRequestedSize(true);
