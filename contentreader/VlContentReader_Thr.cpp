@@ -473,6 +473,11 @@ bool VlContentReader_Thr::readPdfInHost(
     case Outcome::Stopped:
         setLastError(tr("The PDF renderer stopped while drawing this page."));
         return false;
+    case Outcome::TooLarge:
+        // Refused before anything is allocated, as in this process.
+        refusedForSize = true;
+        setLastError(tr("Cannot get a image from the pdf file."));
+        return false;
     default:
         setLastError(tr("Cannot get a image from the pdf file."));
         return false;

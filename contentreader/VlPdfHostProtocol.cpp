@@ -50,9 +50,10 @@ bool VlPdfHostProtocol::readReply(const char *data, std::size_t size, int descri
             checked.status = NoPage;
             break;
         case NoImage:
+        case TooLarge:
             if (!exists)
                 return false;
-            checked.status = NoImage;
+            checked.status = Status(message.status);
             checked.page = resolved;
             break;
         case Draw: {

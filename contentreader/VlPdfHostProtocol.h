@@ -42,8 +42,9 @@ public:
     enum Status : qint32 {
         Draw = 1, // the page can be drawn at width x height: send a canvas
         NoPage = 2, // no page of that index (or none at all)
-        NoImage = 3, // the page cannot be drawn (too large, or PDFium failed)
+        NoImage = 3, // the page cannot be drawn (PDFium failed)
         DrawnOk = 4,
+        TooLarge = 5, // the page would draw to more bytes than the limit
     };
 
     static constexpr quint32 magic = 0x31485056; // "VPH1"

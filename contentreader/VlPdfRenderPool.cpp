@@ -555,8 +555,9 @@ VlPdfRenderPool::Talk VlPdfRenderPool::exchange(const std::shared_ptr<Process> &
                 result->outcome = Outcome::NoPage;
                 return Talk::Answered;
             }
-            if (reply.status == Protocol::NoImage) {
-                result->outcome = Outcome::NoImage;
+            if (reply.status == Protocol::NoImage || reply.status == Protocol::TooLarge) {
+                result->outcome
+                    = reply.status == Protocol::TooLarge ? Outcome::TooLarge : Outcome::NoImage;
                 return Talk::Answered;
             }
             if (!sendCanvas(process.get(), Protocol::canvasBytes(reply.width, reply.height)))

@@ -37,6 +37,7 @@ public:
         NotADocument, // PDFium refused the bytes
         NoPage, // pageCount is known; the page index is not below it
         NoImage, // pageCount is known; the page cannot be drawn
+        TooLarge, // pageCount is known; the page would draw to more than limit bytes
         Stopped, // the process died or broke the protocol (or the document is refused)
         TimedOut, // no answer within timeout(); the process was killed
         NotStarted, // the render program cannot be found or started

@@ -190,7 +190,7 @@ bool answer(const Protocol::Message &request, std::list<std::unique_ptr<HeldDocu
     const QSize pixels = pdf.renderSize(page, fitInto);
     const quint64 bytes = VlPdf::renderBytes(pixels);
     if (bytes == 0 || bytes > request.limit) {
-        counted.status = Protocol::NoImage;
+        counted.status = bytes == 0 ? Protocol::NoImage : Protocol::TooLarge;
         return send(counted);
     }
     counted.status = Protocol::Draw;

@@ -86,22 +86,28 @@ void tst_VelaContentLimits::failureExplainedWithinMemory_data()
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("hint");
+    QTest::addColumn<QString>("drawing");
+    const QString inProcess = QStringLiteral("--in-process");
 
     const QString image = QStringLiteral("An error occured while reading the image file.");
     const QString imageHint = QStringLiteral(
         " (the image would decode to more than the limit of 268435456 bytes; --max-cache-bytes "
         "raises it");
     const QString page = QStringLiteral("Cannot get a image from the pdf file.");
-    QTest::newRow("png") << "filled.png" << image << imageHint;
-    QTest::newRow("svg with a data uri") << "data-uri.svg" << image << imageHint;
-    QTest::newRow("icns entry holding a png") << "holding-png.icns" << image << imageHint;
-    // Drawn in this process, where the reader knows the page was refused for its size; a render
-    // process answers only that it could not draw the page, and then no hint is given.
-    QTest::newRow("giant pdf page")
-        << "giant.pdf" << page
-        << " (pages that would draw to more than 268435456 bytes are refused; --max-cache-bytes "
-           "raises that limit";
-    QTest::newRow("pdf page tree holding itself") << "looping.pdf" << page << QString();
+    QTest::newRow("png") << "filled.png" << image << imageHint << inProcess;
+    QTest::newRow("svg with a data uri") << "data-uri.svg" << image << imageHint << inProcess;
+    QTest::newRow("icns entry holding a png")
+        << "holding-png.icns" << image << imageHint << inProcess;
+    const QString pageHint = QStringLiteral(
+        " (pages that would draw to more than 268435456 bytes are refused; --max-cache-bytes "
+        "raises that limit");
+    // A render process says as much as this process about why it did not draw a page.
+    for (const QString &drawing : {inProcess, QStringLiteral("--render-processes=1")}) {
+        QTest::addRow("giant pdf page, %s", qPrintable(drawing))
+            << "giant.pdf" << page << pageHint << drawing;
+        QTest::addRow("pdf page tree holding itself, %s", qPrintable(drawing))
+            << "looping.pdf" << page << QString() << drawing;
+    }
 }
 
 void tst_VelaContentLimits::failureExplainedWithinMemory()
@@ -109,12 +115,12 @@ void tst_VelaContentLimits::failureExplainedWithinMemory()
     QFETCH(QString, file);
     QFETCH(QString, message);
     QFETCH(QString, hint);
+    QFETCH(QString, drawing);
 
     QTemporaryDir out;
     QProcess tool;
     tool.start(QCoreApplication::applicationDirPath() + QStringLiteral("/" VELA_CONTENT_FILE_NAME),
-        {QStringLiteral("--in-process"), m_dir.filePath(file), QStringLiteral("--out"),
-            out.path()});
+        {drawing, m_dir.filePath(file), QStringLiteral("--out"), out.path()});
     QVERIFY(tool.waitForFinished(120000));
     const QString err = QString::fromLocal8Bit(tool.readAllStandardError());
     QCOMPARE(tool.exitCode(), 1);
