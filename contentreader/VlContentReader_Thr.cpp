@@ -4,6 +4,7 @@
 #include "VlContentReader.h"
 #include "VlDecodeRefusals.h"
 #include "VlImageMeasure.h"
+#include "VlPageMemory.h"
 #include "VlPdfRenderPool.h"
 
 #include <VlExclusiveLocker.h>
@@ -393,8 +394,8 @@ bool VlContentReader_Thr::readPdf(
             setLastError(tr("Cannot get a image from the pdf file."));
             return false;
         }
-        image = std::make_shared<QImage>(pixels, QImage::Format_ARGB32);
-        const bool drawn = !image->isNull() && vlPdfRenderOntoWhite(pdf, page, size, image.get());
+        image = VlPageMemory::image(pixels, QImage::Format_ARGB32);
+        const bool drawn = image && vlPdfRenderOntoWhite(pdf, page, size, image.get());
         // One page per request: the document has served its purpose either way.
         pdf.close();
         if (!drawn) {

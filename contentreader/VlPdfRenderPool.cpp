@@ -1,6 +1,7 @@
 #include "VlPdfRenderPool.h"
 
 #include "VlContentReader.h"
+#include "VlPageMemory.h"
 #include "VlPdfHostProtocol.h"
 
 #include <VlPdf_p.h>
@@ -231,8 +232,9 @@ constexpr quint64 canvasStep = 1 << 20;
 // changes under its readers.
 std::shared_ptr<QImage> copiedImage(int canvas, int width, int height)
 {
-    auto image = std::make_shared<QImage>(width, height, QImage::Format_ARGB32);
-    if (image->isNull())
+    std::shared_ptr<QImage> image
+        = VlPageMemory::image(QSize(width, height), QImage::Format_ARGB32);
+    if (!image)
         return nullptr;
     const auto size = std::size_t(Protocol::canvasBytes(width, height));
     std::size_t done = 0;
