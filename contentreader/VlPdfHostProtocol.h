@@ -109,6 +109,10 @@ public:
     static QByteArray digestOf(const Message &message);
     // Bytes of a page drawn at width x height, 0 when a side is not positive.
     static quint64 canvasBytes(int width, int height);
+    // The largest canvas both sides keep after a page (a letter page at 300 dpi fits): a
+    // larger one serves one page and is then let go by both, so that a poster drawn once does
+    // not hold its memory for as long as the process lives.
+    static constexpr quint64 keptCanvasBytes = 64ull * 1024 * 1024;
 };
 
 } // namespace Vela

@@ -574,6 +574,12 @@ VlPdfRenderPool::Talk VlPdfRenderPool::exchange(const std::shared_ptr<Process> &
             if (reply.status == Protocol::DrawnOk
                 && process->canvasSize >= Protocol::canvasBytes(reply.width, reply.height))
                 result->image = copiedImage(process->canvas, reply.width, reply.height);
+            if (process->canvasSize > Protocol::keptCanvasBytes) {
+                // Let go by the process too (see keptCanvasBytes).
+                close(process->canvas);
+                process->canvas = -1;
+                process->canvasSize = 0;
+            }
             result->outcome = result->image ? Outcome::Drawn : Outcome::NoImage;
             return Talk::Answered;
         default:

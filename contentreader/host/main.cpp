@@ -217,6 +217,9 @@ bool answer(const Protocol::Message &request, std::list<std::unique_ptr<HeldDocu
         if (vlPdfRenderOntoWhite(pdf, page, fitInto, &image))
             drawn.status = Protocol::DrawnOk;
     }
+    // The parent's descriptor keeps the page until it has read it.
+    if (canvas->size > Protocol::keptCanvasBytes)
+        canvas->replace(-1);
     return send(drawn);
 }
 

@@ -128,6 +128,7 @@ private slots:
     void documentThatKilledTwoProcessesIsRefusedUntilItChanges();
     void parentKilledLeavesNoRenderProcess();
     void machinePdfsAndDamagedCorpusReadWithoutHarm();
+    void pagesOfChangingSizeShareOneProcess();
     void quitEndsBusyProcessesAndWaits();
 
 private:
@@ -390,6 +391,55 @@ void tst_VlContentReaderPdfHost::quitEndsBusyProcessesAndWaits()
 }
 
 // Run with --draw-forever FILE, the program is a parent that draws an endless page and waits.
+void tst_VlContentReaderPdfHost::pagesOfChangingSizeShareOneProcess()
+{
+    // A small page, one whose canvas is too large to keep (over 64 MiB), small again, then
+    // one that makes the kept canvas grow: each must come back whole, at its own size.
+    const QList<QSize> sizes {{120, 90}, {4300, 4300}, {130, 95}, {1500, 1200}};
+    const QString file = path(QStringLiteral("sizes.pdf"));
+    {
+        QPdfWriter writer(file);
+        writer.setResolution(72);
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+        QPainter painter;
+        for (int i = 0; i < sizes.size(); ++i) {
+            writer.setPageSize(
+                QPageSize(QSizeF(sizes.at(i)), QPageSize::Point, QString(), QPageSize::ExactMatch));
+            QVERIFY(i == 0 ? painter.begin(&writer) : writer.newPage());
+            const QRect page(QPoint(0, 0), sizes.at(i));
+            painter.fillRect(
+                page.adjusted(page.width() / 2, page.height() / 2, 0, 0), TestPdf::pageColour(i));
+        }
+        QVERIFY(painter.end());
+    }
+    for (int i = 0; i < sizes.size(); ++i) {
+        VlContentReader::read(file, i);
+        QVERIFY(answers->wait(file, i));
+        QCOMPARE(answers->of(file, i), QStringList {QString()});
+        const std::shared_ptr<QImage> image = VlContentReader::getImage(file, i);
+        QVERIFY(image);
+        QCOMPARE(image->size(), sizes.at(i));
+        QCOMPARE(image->pixel(0, 0), qRgb(255, 255, 255));
+        QCOMPARE(
+            image->pixel(image->width() - 1, image->height() - 1), TestPdf::pageColour(i).rgb());
+        VlContentReader::clearAllCache();
+    }
+    // The process let the large page's canvas go, and holds no more than the last page needs.
+    const QList<int> hosts = hostsOf(QCoreApplication::applicationPid());
+    QCOMPARE(hosts.size(), 1);
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(hosts.first()));
+    QVERIFY(maps.open(QIODevice::ReadOnly));
+    for (const QByteArray &line : maps.readAll().split('\n')) {
+        if (!line.contains("memfd:vela-pdf"))
+            continue;
+        const QList<QByteArray> range = line.left(line.indexOf(' ')).split('-');
+        QCOMPARE(range.size(), 2);
+        const qulonglong bytes
+            = range.at(1).toULongLong(nullptr, 16) - range.at(0).toULongLong(nullptr, 16);
+        QVERIFY2(bytes <= 8ull << 20, line.constData());
+    }
+}
+
 int main(int argc, char **argv)
 {
     if (argc == 3 && qstrcmp(argv[1], "--draw-forever") == 0) {
