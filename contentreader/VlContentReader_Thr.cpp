@@ -477,8 +477,7 @@ bool VlContentReader_Thr::readPdfInHost(
     case Outcome::TooLarge:
         // Refused before anything is allocated, as in this process.
         refusedForSize = true;
-        setLastError(tr("Cannot get a image from the pdf file."));
-        return false;
+        Q_FALLTHROUGH();
     default:
         setLastError(tr("Cannot get a image from the pdf file."));
         return false;

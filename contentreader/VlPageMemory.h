@@ -13,9 +13,9 @@ namespace Vela {
 // A drawn page is megabytes of memory that is new to the process, and the first write to each
 // 4 KiB of it faults into the kernel: on a virtual machine about 11 µs each, 5 ms for a 2 MB
 // page, more than drawing a text page. Where the system offers transparent huge pages on
-// request, a page's memory is asked for in 2 MiB pieces, one fault each. Pages of less than
-// 1 MiB, and the part of a page that would fill less than seven eighths of a last piece,
-// take ordinary memory; the image is then never more than an eighth larger than its pixels.
+// request, a page's memory is asked for in 2 MiB pieces, one fault each. Its end is rounded up
+// to a whole piece only when that adds at most an eighth of the page; otherwise the last,
+// partial piece is ordinary memory. Pages of less than 1 MiB take ordinary memory throughout.
 class VlPageMemory
 {
 public:

@@ -2,6 +2,7 @@
 #include "ContentJob.h"
 
 #include <VlContentReader.h>
+#include <VlExtension.h>
 #include <VlPdfRenderProcesses.h>
 #include <VlToolCommandLine.h>
 
@@ -176,11 +177,11 @@ bool readNumber(const QCommandLineParser &parser, const QCommandLineOption &opti
 int main(int argc, char **argv)
 {
 #ifdef __GLIBC__
-    // Every page is a few MiB of pixels allocated in one thread and freed in another once it
-    // is written. By default glibc gives such blocks back to the system and takes them anew,
-    // and memory new to a process costs a fault per 4 KiB when first written: on a virtual
-    // machine that is more than the drawing of a text page. Kept and reused instead; the
-    // peak stays what the pages in flight need.
+    // Encoding a page takes buffers of a few MiB (filtered rows, deflated bands, the file),
+    // allocated and freed for every page. By default glibc gives such blocks back to the
+    // system and takes them anew, and memory new to a process costs a fault per 4 KiB when
+    // first written: on a virtual machine, more than encoding a text page. Kept and reused
+    // instead; the peak stays what the pages in flight need.
     mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
     mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
 #endif
@@ -404,10 +405,11 @@ int main(int argc, char **argv)
     VlContentReader::setPdfRenderTimeout(int(qMin(renderTimeout * 1000, 2e9)));
     VlContentReader::setPdfRenderMemoryLimit(quint64(renderMemory) << 20);
     // Started while the documents are measured, rather than when their first page is asked.
-    const bool anyPdf = std::any_of(
-        options.files.cbegin(), options.files.cend(), [](const QString &file) {
-            return QFileInfo(file).suffix().compare(QLatin1String("pdf"), Qt::CaseInsensitive) == 0;
-        });
+    const bool anyPdf
+        = std::any_of(options.files.cbegin(), options.files.cend(), [](const QString &file) {
+              return Vela::VlExtension().getMediaType(QFileInfo(file).suffix())
+                  == Vela::MediaType::pdf;
+          });
     if (anyPdf)
         Vela::VlPdfRenderProcesses::startAhead();
     // Documents and drawings are drawn at the size asked, not drawn and then scaled.
